@@ -5,6 +5,7 @@
 #include "imaging/Image.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace imaging {
@@ -21,5 +22,24 @@ bool ApplyIccProfile(ColorPalette& palette, const uint8_t* icc, size_t size);
 /// chromaticities (white x, y, red x, y, green x, y, blue x, y) to sRGB.
 bool ApplyGammaChromaticities(Surface& pixels, double fileGamma, const double* chrm);
 bool ApplyGammaChromaticities(ColorPalette& palette, double fileGamma, const double* chrm);
+
+/// Converts rows of grey or CMYK samples to sRGB through an embedded profile, for decoders whose
+/// pixels are not RGB yet. One converter serves one image on one thread.
+class IccRowConverter {
+  public:
+    /// Gray: one byte per pixel. Cmyk: C, M, Y, K with 255 = full ink. InvertedCmyk: 255 = no ink,
+    /// as Adobe applications write CMYK JPEGs.
+    enum class Input { Gray, Cmyk, InvertedCmyk };
+    /// Null when the profile is unusable or does not describe `input`.
+    static std::unique_ptr<IccRowConverter> Create(const uint8_t* icc, size_t size, Input input);
+    ~IccRowConverter();
+    /// Converts `count` input pixels to `count` B, G, R triples.
+    void Convert(const uint8_t* in, uint8_t* out, uint32_t count) const;
+
+  private:
+    struct Impl;
+    explicit IccRowConverter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
 
 } // namespace imaging
