@@ -707,6 +707,23 @@ int AppendTaps(Kernel k, double u, double scale, int n, Edge e, std::vector<int>
     return int(scratch.size());
 }
 
+/// Taps of an unwidened linear (2) or cubic (4) kernel, whose weights already sum to 1.
+inline int FixedTaps(Kernel k, double u, int n, Edge e, int* index, float* weight) {
+    u = std::clamp(u, -1e12, 1e12);
+    const double fl = std::floor(u), f = u - fl;
+    const int64_t base = int64_t(fl);
+    if (k == Kernel::Linear) {
+        index[0] = WrapIndex(base, n, e), index[1] = WrapIndex(base + 1, n, e);
+        weight[0] = float(1 - f), weight[1] = float(f);
+        return 2;
+    }
+    for (int t = 0; t < 4; ++t) {
+        index[t] = WrapIndex(base + t - 1, n, e);
+        weight[t] = float(KernelWeight(Kernel::Cubic, f - (t - 1)));
+    }
+    return 4;
+}
+
 /// The colour adjustment of a draw, applied to each source pixel before it is sampled, so that
 /// straight colours (also those of transparent pixels) go through the matrix unchanged by blending.
 struct Recolor {
@@ -766,8 +783,11 @@ struct Recolor {
 /// cache of `capacity` rows (the image's own pixels when nothing needs converting).
 class SourceRows {
   public:
-    SourceRows(const Surface& s, const ColorPalette* pal, const Recolor& rc, int x0, int x1, int capacity)
-        : s_(s), pal_(pal), rc_(rc), x0_(x0), span_(std::max(1, x1 - x0)) {
+    /// Rows from `firstRow` on take consecutive slots, so a cache as tall as the rows in use holds
+    /// each of them once.
+    SourceRows(const Surface& s, const ColorPalette* pal, const Recolor& rc, int x0, int x1, int capacity,
+               int firstRow = 0)
+        : s_(s), pal_(pal), rc_(rc), x0_(x0), span_(std::max(1, x1 - x0)), base_(firstRow) {
         direct_ = s.format == PixelFormat32bppARGB && !rc.active;
         if (!direct_) {
             cap_ = std::max(1, capacity);
@@ -777,7 +797,8 @@ class SourceRows {
     }
     const ARGB* Row(int y) {
         if (direct_) return reinterpret_cast<const ARGB*>(s_.Row(uint32_t(y))) + x0_;
-        const size_t slot = size_t(y % cap_);
+        const int d = y - base_;
+        const size_t slot = size_t(d >= 0 && d < cap_ ? d : ((d % cap_) + cap_) % cap_);
         ARGB* out = buf_.data() + slot * size_t(span_);
         if (tag_[slot] != y) {
             ReadRowARGB(s_.Row(uint32_t(y)), s_.format, pal_, uint32_t(x0_), uint32_t(span_), out);
@@ -787,13 +808,12 @@ class SourceRows {
         }
         return out;
     }
-    int X0() const { return x0_; }
 
   private:
     const Surface& s_;
     const ColorPalette* pal_;
     const Recolor& rc_;
-    int x0_, span_;
+    int x0_, span_, base_;
     bool direct_ = false;
     int cap_ = 0;
     std::vector<ARGB> buf_;
@@ -805,8 +825,9 @@ struct Premul {
 };
 
 inline Premul ToPremul(ARGB c) {
-    const float a = AlphaOf(c) / 255.0f;
-    return {RedOf(c) / 255.0f * a, GreenOf(c) / 255.0f * a, BlueOf(c) / 255.0f * a, a};
+    constexpr float k = 1.0f / 255.0f;
+    const float a = float(AlphaOf(c)) * k, ka = a * k;
+    return {float(RedOf(c)) * ka, float(GreenOf(c)) * ka, float(BlueOf(c)) * ka, a};
 }
 
 inline uint8_t ToByte(float v) {
@@ -827,6 +848,8 @@ inline ARGB Over(ARGB s, ARGB d) {
 
 /// Composites a premultiplied sample covering `cov` of the pixel onto a straight destination.
 inline ARGB CompositePremul(Premul s, float cov, ARGB d, bool copy) {
+    if (s.a >= 0.9999f && cov >= 1.0f) // opaque and whole: the destination does not matter
+        return MakeARGB(255, ToByte(s.r), ToByte(s.g), ToByte(s.b));
     s.a = std::clamp(s.a, 0.0f, 1.0f);
     s.r = std::clamp(s.r, 0.0f, s.a);
     s.g = std::clamp(s.g, 0.0f, s.a);
@@ -1054,6 +1077,47 @@ Status DrawGeneral(const DrawJob& j) {
         const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
         return fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
     };
+    // Share of the pixel centred at (x, y) that the destination covers: whole when its corners are
+    // all inside, none when they all lie beyond one edge, else counted on a 4 x 4 grid.
+    auto coverage = [&](double x, double y) -> float {
+        if (!j.antialias) return inside(x, y) ? 1.0f : 0.0f;
+        int in = 0, left = 0, right = 0, below = 0, above = 0;
+        for (int k = 0; k < 4; ++k) {
+            const double px = x + (k & 1 ? 0.5 : -0.5), py = y + (k & 2 ? 0.5 : -0.5);
+            const double fx = a0 * px + a1 * py + a2, fy = b0 * px + b1 * py + b2;
+            left += fx < 0, right += fx >= 1, below += fy < 0, above += fy >= 1;
+            in += fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
+        }
+        if (in == 4) return 1.0f;
+        if (left == 4 || right == 4 || below == 4 || above == 4) return 0.0f;
+        int hits = 0;
+        for (int sy = 0; sy < 4; ++sy)
+            for (int sx = 0; sx < 4; ++sx) hits += inside(x - 0.5 + (sx + 0.5) / 4, y - 0.5 + (sy + 0.5) / 4);
+        return hits / 16.0f;
+    };
+    // The destination's corners on the device, for the stretch of each row that it crosses.
+    double qx[4], qy[4];
+    {
+        Affine fwd = w;
+        fwd.Invert();
+        const double cx[4] = {j.destX, j.destX + j.destW, j.destX + j.destW, j.destX};
+        const double cy[4] = {j.destY, j.destY, j.destY + j.destH, j.destY + j.destH};
+        for (int k = 0; k < 4; ++k) fwd.Apply(cx[k], cy[k], qx[k], qy[k]);
+    }
+    // x extent of the destination within the band top <= y <= bottom (false when it misses it).
+    auto span = [&](double top, double bottom, double& lo, double& hi) {
+        lo = 1e300, hi = -1e300;
+        for (int k = 0; k < 4; ++k) {
+            const double x0 = qx[k], y0 = qy[k], x1 = qx[(k + 1) % 4], y1 = qy[(k + 1) % 4];
+            if (y0 >= top && y0 <= bottom) lo = std::min(lo, x0), hi = std::max(hi, x0);
+            for (double edge : {top, bottom})
+                if ((y0 - edge) * (y1 - edge) < 0) {
+                    const double x = x0 + (x1 - x0) * (edge - y0) / (y1 - y0);
+                    lo = std::min(lo, x), hi = std::max(hi, x);
+                }
+        }
+        return lo <= hi;
+    };
     const double scaleX = std::hypot(j.srcW * a0, j.srcW * a1), scaleY = std::hypot(j.srcH * b0, j.srcH * b1);
     const double ksx = j.prefilter ? std::clamp(scaleX, 1.0, kGeneralScaleCap) : 1.0;
     const double ksy = j.prefilter ? std::clamp(scaleY, 1.0, kGeneralScaleCap) : 1.0;
@@ -1065,7 +1129,8 @@ Status DrawGeneral(const DrawJob& j) {
         rowLo = int(std::clamp(std::floor(std::min(j.srcY, j.srcY + j.srcH) - margin), 0.0, double(sh)));
         rowHi = int(std::clamp(std::ceil(std::max(j.srcY, j.srcY + j.srcH) + margin), 0.0, double(sh)));
     }
-    SourceRows rows(src, j.pal, *j.rc, 0, sw, std::max(1, rowHi - rowLo));
+    SourceRows rows(src, j.pal, *j.rc, 0, sw, std::max(1, rowHi - rowLo), rowLo);
+    const bool fixed = j.kernel != Kernel::Nearest && ksx == 1.0 && ksy == 1.0;
     const ARGB border = j.rc->active ? j.rc->Apply(j.border) : j.border;
     auto fetch = [&](int x, int y) -> ARGB { return (x < 0 || y < 0) ? border : rows.Row(y)[x]; };
 
@@ -1077,24 +1142,13 @@ Status DrawGeneral(const DrawJob& j) {
     std::vector<double> scratch;
     for (int y = j.by0; y < j.by1; ++y) {
         int first = -1, last = -1;
-        for (int x = j.bx0; x < j.bx1; ++x) {
-            float c;
-            const double cx = x + j.off, cy = y + j.off;
-            if (!j.antialias) {
-                c = inside(cx, cy) ? 1.0f : 0.0f;
-            } else {
-                const bool c00 = inside(cx - 0.5, cy - 0.5), c10 = inside(cx + 0.5, cy - 0.5);
-                const bool c01 = inside(cx - 0.5, cy + 0.5), c11 = inside(cx + 0.5, cy + 0.5);
-                if (c00 && c10 && c01 && c11) {
-                    c = 1.0f;
-                } else {
-                    int hits = 0;
-                    for (int sy = 0; sy < 4; ++sy)
-                        for (int sx = 0; sx < 4; ++sx)
-                            hits += inside(cx - 0.5 + (sx + 0.5) / 4, cy - 0.5 + (sy + 0.5) / 4);
-                    c = hits / 16.0f;
-                }
-            }
+        const double cyRow = y + j.off, reach = j.antialias ? 0.5 : 0.0;
+        double lo, hi;
+        if (!span(cyRow - reach, cyRow + reach, lo, hi)) continue;
+        const int x0 = int(std::clamp(std::floor(lo - j.off - reach) - 1, double(j.bx0), double(j.bx1)));
+        const int x1 = int(std::clamp(std::ceil(hi - j.off + reach) + 2, double(j.bx0), double(j.bx1)));
+        for (int x = x0; x < x1; ++x) {
+            const float c = coverage(x + j.off, cyRow);
             cov[size_t(x - j.bx0)] = c;
             if (c > 0) {
                 if (first < 0) first = x;
@@ -1112,20 +1166,35 @@ Status DrawGeneral(const DrawJob& j) {
             const double cx = x + j.off, cy = y + j.off;
             const double fx = a0 * cx + a1 * cy + a2, fy = b0 * cx + b1 * cy + b2;
             const double ux = j.srcX + fx * j.srcW - j.off, uy = j.srcY + fy * j.srcH - j.off;
-            tx.clear(), ty.clear(), wx.clear(), wy.clear();
-            const int nx = AppendTaps(j.kernel, ux, ksx, sw, j.edgeX, tx, wx, scratch);
-            const int ny = AppendTaps(j.kernel, uy, ksy, sh, j.edgeY, ty, wy, scratch);
+            int fxIdx[4], fyIdx[4];
+            float fxW[4], fyW[4];
+            const int *ix = fxIdx, *iy = fyIdx;
+            const float *wxp = fxW, *wyp = fyW;
+            int nx, ny;
+            if (fixed) {
+                nx = FixedTaps(j.kernel, ux, sw, j.edgeX, fxIdx, fxW);
+                ny = FixedTaps(j.kernel, uy, sh, j.edgeY, fyIdx, fyW);
+            } else {
+                tx.clear(), ty.clear(), wx.clear(), wy.clear();
+                nx = AppendTaps(j.kernel, ux, ksx, sw, j.edgeX, tx, wx, scratch);
+                ny = AppendTaps(j.kernel, uy, ksy, sh, j.edgeY, ty, wy, scratch);
+                ix = tx.data(), iy = ty.data(), wxp = wx.data(), wyp = wy.data();
+            }
             if (nx == 1 && ny == 1) {
-                d = CompositeStraight(fetch(tx[0], ty[0]), c, d, j.copy);
+                d = CompositeStraight(fetch(ix[0], iy[0]), c, d, j.copy);
                 continue;
             }
             Premul a{0, 0, 0, 0};
-            for (int v = 0; v < ny; ++v)
+            for (int v = 0; v < ny; ++v) {
+                if (wyp[v] == 0) continue;
+                const ARGB* srow = iy[v] >= 0 ? rows.Row(iy[v]) : nullptr;
                 for (int u = 0; u < nx; ++u) {
-                    const Premul p = ToPremul(fetch(tx[size_t(u)], ty[size_t(v)]));
-                    const float wt = wx[size_t(u)] * wy[size_t(v)];
+                    const float wt = wxp[u] * wyp[v];
+                    if (wt == 0) continue;
+                    const Premul p = ToPremul(srow && ix[u] >= 0 ? srow[ix[u]] : border);
                     a.r += wt * p.r, a.g += wt * p.g, a.b += wt * p.b, a.a += wt * p.a;
                 }
+            }
             d = CompositePremul(a, c, d, j.copy);
         }
         WriteRowARGB(row.data(), count, drow, dst.format, nullptr, uint32_t(first));
@@ -1245,9 +1314,10 @@ Status Graphics::DrawImage(Image* image, const RectF& destRect, float srcx, floa
         const double devW = std::hypot(e[0], e[1]) * std::fabs(destRect.Width);
         const double devH = std::hypot(e[2], e[3]) * std::fabs(destRect.Height);
         const double fx = devW / std::fabs(srcwidth), fy = devH / std::fabs(srcheight);
-        const double rw = std::ceil(image->GetWidth() * fx), rh = std::ceil(image->GetHeight() * fy);
+        const double rw = std::max(1.0, std::ceil(image->GetWidth() * fx));
+        const double rh = std::max(1.0, std::ceil(image->GetHeight() * fy));
         if (!(rw * rh <= double(MaxFramePixels))) return SetStatus(OutOfMemory);
-        const uint32_t w = uint32_t(std::max(1.0, rw)), h = uint32_t(std::max(1.0, rh));
+        const uint32_t w = uint32_t(rw), h = uint32_t(rh);
         Surface rendered;
         if (Status s = mf->Render(w, h, rendered); s != Ok) return SetStatus(s);
         if (rendered.Empty() || rendered.width != w || rendered.height != h ||

@@ -249,6 +249,7 @@ class Graphics {
 
     Status SetCompositingMode(CompositingMode mode);
     CompositingMode GetCompositingMode() const { return compositingMode_; }
+    /// Kept for callers that read it back; every quality blends the same way.
     Status SetCompositingQuality(CompositingQuality quality);
     CompositingQuality GetCompositingQuality() const { return compositingQuality_; }
     /// Default and LowQuality are stored as Bilinear, HighQuality as HighQualityBicubic.
