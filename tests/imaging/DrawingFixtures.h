@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -57,7 +58,9 @@ inline QGuiApplication* GuiApp() {
         static int argc = 1;
         static char arg0[] = "imaging_tests";
         static char* argv[] = {arg0, nullptr};
-        return new QGuiApplication(argc, argv);
+        static QGuiApplication* made = new QGuiApplication(argc, argv);
+        std::atexit([] { delete made; });
+        return made;
     }();
     return app;
 }
