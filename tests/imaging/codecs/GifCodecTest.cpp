@@ -436,18 +436,18 @@ TEST(GifEncode, IndexedImagesKeepPaletteAndTransparency) {
     EXPECT_EQ(back->FindProperty(PropertyTagLoopCount), nullptr);
     EXPECT_EQ(Normalised(ReadARGB(*back)), Normalised(ReadARGB(*img)));
 
-    // A true-colour image goes through the halftone palette.
-    auto rgb = Image::CreateBitmap(2, 1, PixelFormat24bppRGB);
+    // A true-colour image goes through the halftone palette; transparent pixels stay transparent.
+    auto argb = Image::CreateBitmap(3, 1, PixelFormat32bppARGB);
     BitmapData d;
-    rgb->LockBits(nullptr, ImageLockModeWrite, PixelFormat24bppRGB, &d);
-    const uint8_t px[6] = {0, 0, 255, 255, 255, 255}; // red, white
-    std::memcpy(d.Scan0, px, 6);
-    rgb->UnlockBits(&d);
+    argb->LockBits(nullptr, ImageLockModeWrite, PixelFormat32bppARGB, &d);
+    const ARGB px[3] = {0xFFFF0000u, 0xFFFFFFFFu, 0x20FFFFFFu};
+    std::memcpy(d.Scan0, px, sizeof px);
+    argb->UnlockBits(&d);
     MemoryStream out2;
-    ASSERT_EQ(rgb->Save(out2, ClsidGifCodec, nullptr), Ok);
+    ASSERT_EQ(argb->Save(out2, ClsidGifCodec, nullptr), Ok);
     auto back2 = Decode(out2.TakeBytes());
     ASSERT_TRUE(Image::Usable(back2));
-    EXPECT_EQ(ReadARGB(*back2), (std::vector<ARGB>{0xFFFF0000u, 0xFFFFFFFFu}));
+    EXPECT_EQ(Normalised(ReadARGB(*back2)), (std::vector<ARGB>{0xFFFF0000u, 0xFFFFFFFFu, 0}));
 }
 
 std::vector<uint8_t> SaveAnimation(const std::vector<std::shared_ptr<Image>>& frames) {
@@ -465,24 +465,48 @@ std::vector<uint8_t> SaveAnimation(const std::vector<std::shared_ptr<Image>>& fr
 }
 
 TEST(GifEncode, MultiFrameRoundTripWithDelaysAndLoop) {
-    // A decoded animation saved frame by frame comes back with the same frames.
-    auto src = Decode(FiveFrames());
-    ASSERT_TRUE(Image::Usable(src));
-    std::vector<std::shared_ptr<Image>> frames;
-    std::vector<std::vector<ARGB>> want;
-    for (uint32_t i = 0; i < 5; ++i) {
-        ASSERT_EQ(src->SelectActiveFrame(FrameDimensionTime, i), Ok);
-        frames.push_back(src->Clone());
-        want.push_back(Normalised(ReadARGB(*src)));
-    }
-    auto back = Decode(SaveAnimation(frames));
-    ASSERT_TRUE(Image::Usable(back));
-    ASSERT_EQ(back->GetFrameCount(FrameDimensionTime), 5u);
-    EXPECT_EQ(LoopCount(*back), 7);
-    EXPECT_EQ(Longs(*back, PropertyTagFrameDelay), (std::vector<uint32_t>{10, 20, 30, 40, 50}));
-    for (uint32_t i = 0; i < 5; ++i) {
-        ASSERT_EQ(back->SelectActiveFrame(FrameDimensionTime, i), Ok);
-        EXPECT_EQ(Normalised(ReadARGB(*back)), want[i]) << "frame " << i;
+    // Decoded animations saved frame by frame come back with the same frames, whether they
+    // decoded as indexed frames or (with a local table) as 32-bit ones with transparency.
+    FrameSpec base = Solid(0, 0, 4, 3, 1), overlay = Solid(1, 1, 2, 2, 1);
+    base.transparent = overlay.transparent = 0;
+    base.pixels[5] = 0;
+    base.delay = 10;
+    overlay.delay = 20;
+    overlay.localMap = {0xFF000000u, 0xFFFF0000u};
+    const struct {
+        std::vector<uint8_t> file;
+        PixelFormat format;
+        int loop;
+        std::vector<uint32_t> delays;
+    } sources[] = {
+        {FiveFrames(), PixelFormat8bppIndexed, 7, {10, 20, 30, 40, 50}},
+        // Colours of the halftone palette, which 32-bit frames are mapped onto.
+        {MakeGif(4, 3, {K, 0xFF333333u, 0xFF666666u, W}, {base, overlay}, 2),
+         PixelFormat32bppARGB,
+         2,
+         {10, 20}},
+    };
+    for (const auto& source : sources) {
+        auto src = Decode(source.file);
+        ASSERT_TRUE(Image::Usable(src));
+        EXPECT_EQ(src->GetPixelFormat(), source.format);
+        const uint32_t count = src->GetFrameCount(FrameDimensionTime);
+        std::vector<std::shared_ptr<Image>> frames;
+        std::vector<std::vector<ARGB>> want;
+        for (uint32_t i = 0; i < count; ++i) {
+            ASSERT_EQ(src->SelectActiveFrame(FrameDimensionTime, i), Ok);
+            frames.push_back(src->Clone());
+            want.push_back(Normalised(ReadARGB(*src)));
+        }
+        auto back = Decode(SaveAnimation(frames));
+        ASSERT_TRUE(Image::Usable(back));
+        ASSERT_EQ(back->GetFrameCount(FrameDimensionTime), count);
+        EXPECT_EQ(LoopCount(*back), source.loop);
+        EXPECT_EQ(Longs(*back, PropertyTagFrameDelay), source.delays);
+        for (uint32_t i = 0; i < count; ++i) {
+            ASSERT_EQ(back->SelectActiveFrame(FrameDimensionTime, i), Ok);
+            EXPECT_EQ(Normalised(ReadARGB(*back)), want[i]) << "frame " << i;
+        }
     }
 
     // Frames with their own palettes, and no loop item: loops forever.

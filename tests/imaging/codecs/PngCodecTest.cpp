@@ -255,6 +255,14 @@ TEST(PngDecode, DamagedOrOversizedFilesFail) {
     cases.push_back({"zero width", PngBuilder().Header(0, 2, 8, 2).Pixels(RgbRows()).End().bytes, Ok});
     cases.push_back({"bad depth", PngBuilder().Header(2, 2, 3, 2).Pixels(RgbRows()).End().bytes, Ok});
     cases.push_back({"signature only", PngBuilder().bytes, Ok});
+    {
+        // A text chunk that claims 1.3 GB in a file of a few dozen bytes.
+        PngBuilder p;
+        p.Header(2, 2, 8, 2);
+        PutBE32(p.bytes, 0x51000000);
+        p.bytes.insert(p.bytes.end(), {'i', 'T', 'X', 't', 'T', 'i', 't', 'l', 'e', 0, 0, 0, 0, 0});
+        cases.push_back({"chunk longer than the file", p.bytes, Ok});
+    }
     for (const char* file : {"xcsn0g01.png", "xdtn0g01.png"}) { // IDAT checksum, no IDAT
         std::vector<uint8_t> b;
         auto fsIn = FileStream::OpenRead(kData + file);

@@ -473,14 +473,60 @@ struct PreparedFrame {
     uint32_t delay = 0;
 };
 
+// The halftone palette has no transparent entry, so pixels that were mostly transparent take an
+// entry that the nearest-colour mapping never picks (a later copy of an earlier colour).
+Status KeepTransparency(Image& source, Image& indexed) {
+    ColorPalette pal = indexed.Palette();
+    uint32_t spare = pal.Count();
+    for (uint32_t i = 1; i < pal.Count() && spare == pal.Count(); ++i)
+        for (uint32_t j = 0; j < i; ++j)
+            if (pal.Entries[j] == pal.Entries[i]) {
+                spare = i;
+                break;
+            }
+    if (spare >= 256) return Ok;
+    BitmapData d;
+    if (Status s = source.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d); s != Ok) {
+        source.GetLastStatus();
+        return s;
+    }
+    Surface& px = indexed.ActiveFrameData().pixels;
+    bool any = false;
+    for (uint32_t y = 0; y < d.Height; ++y) {
+        const uint8_t* argb = static_cast<const uint8_t*>(d.Scan0) + int64_t(y) * d.Stride;
+        uint8_t* row = px.Row(y);
+        for (uint32_t x = 0; x < d.Width; ++x)
+            if (argb[4 * x + 3] < 128) {
+                row[x] = uint8_t(spare);
+                any = true;
+            }
+    }
+    source.UnlockBits(&d);
+    if (any) {
+        if (spare == pal.Count()) pal.Entries.push_back(0);
+        pal.Entries[spare] &= 0x00FFFFFF;
+        indexed.SetPalette(pal);
+    }
+    return Ok;
+}
+
 Status PrepareFrame(Image& image, PreparedFrame& pf) {
     if (image.GetType() == ImageTypeUnknown) return InvalidParameter;
     if (image.GetWidth() > 0xFFFF || image.GetHeight() > 0xFFFF) return InvalidParameter;
+    const Rect all{0, 0, int32_t(image.GetWidth()), int32_t(image.GetHeight())};
     pf.image = &image;
-    if (image.GetType() != ImageTypeBitmap || image.GetPixelFormat() != PixelFormat8bppIndexed) {
-        pf.converted = image.Clone(Rect{0, 0, int32_t(image.GetWidth()), int32_t(image.GetHeight())},
-                                   PixelFormat8bppIndexed);
+    std::shared_ptr<Image> rendered;
+    Image* base = &image;
+    if (image.GetType() != ImageTypeBitmap) {
+        rendered = image.Clone(all, PixelFormat32bppARGB);
+        if (Status s = rendered->GetLastStatus(); s != Ok) return s;
+        base = rendered.get();
+    }
+    if (base->GetPixelFormat() != PixelFormat8bppIndexed) {
+        pf.converted = base->Clone(all, PixelFormat8bppIndexed);
         if (Status s = pf.converted->GetLastStatus(); s != Ok) return s;
+        if (IsAlphaPixelFormat(base->GetPixelFormat()) && !IsIndexedPixelFormat(base->GetPixelFormat()))
+            if (Status s = KeepTransparency(*base, *pf.converted); s != Ok) return s;
         pf.image = pf.converted.get();
     }
     const Image& img = *pf.image;

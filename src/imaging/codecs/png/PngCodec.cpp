@@ -8,6 +8,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
@@ -85,6 +86,10 @@ Status ReadImage(DecodeState& st) {
 
     png_set_read_fn(png, &st.reader, ReadBytes);
     png_set_user_limits(png, uint32_t(MaxFramePixels), uint32_t(MaxFramePixels));
+    // Bound what libpng allocates for one ancillary chunk's decompressed text or profile, and how
+    // many such chunks it keeps.
+    png_set_chunk_malloc_max(png, std::max<size_t>(st.reader.size, size_t(8) << 20));
+    png_set_chunk_cache_max(png, 1000);
     // A damaged chunk of any kind makes the file corrupt rather than silently losing it.
     png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
     png_read_info(png, info);
@@ -343,6 +348,16 @@ class PngDecoderImpl final : public ImageDecoder {
         if (bytes->size() >= 24 && std::memcmp(bytes->data() + 12, "IHDR", 4) == 0 &&
             uint64_t(ReadBE32(bytes->data() + 16)) * ReadBE32(bytes->data() + 20) > MaxFramePixels)
             return Image::Failed(OutOfMemory);
+
+        // libpng allocates a text or profile chunk at its stated length before reading it, so
+        // every chunk must first fit in what is left of the input.
+        for (size_t at = 8; at + 12 <= bytes->size();) {
+            const uint32_t length = ReadBE32(bytes->data() + at);
+            if (length > bytes->size() - at - 12) return Image::Failed(GenericError);
+            const bool end = std::memcmp(bytes->data() + at + 4, "IEND", 4) == 0;
+            at += size_t(length) + 12;
+            if (end) break;
+        }
 
         DecodeState st;
         st.reader = {bytes->data(), bytes->size(), 0};
