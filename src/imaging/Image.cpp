@@ -54,14 +54,70 @@ Frame Frame::Copy() const {
 
 // ---- lock state ----------------------------------------------------------------------------------------
 
+namespace {
+// Indices of an indexed lock mean the image's own entries when they fit the locked depth, otherwise
+// those of the depth's default palette; reading and writing back use the same one.
+ColorPalette LockPalette(const Frame& frame, PixelFormat format) {
+    if (IsIndexedPixelFormat(frame.pixels.format) &&
+        frame.palette.Count() <= (1u << GetPixelFormatSize(format)))
+        return frame.palette;
+    return DefaultPalette(format);
+}
+
+using Buffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+// Converted lock buffers of large areas are recycled: bringing in fresh pages for every lock of a
+// big image costs more than the conversion itself. The last buffer released is kept for the next
+// lock it fits; that is the only memory held beyond the images themselves.
+class LockBufferPool {
+  public:
+    static constexpr size_t kMinBytes = size_t(1) << 20;
+    static constexpr size_t kMaxBytes = size_t(1) << 30;
+
+    static LockBufferPool& Instance() {
+        static LockBufferPool* pool = new LockBufferPool; // outlives images unlocked during exit
+        return *pool;
+    }
+    // A buffer of at least `bytes` (and `capacity` set to its size), or null when out of memory.
+    Buffer Take(size_t bytes, size_t& capacity) {
+        if (bytes >= kMinBytes) {
+            std::lock_guard<std::mutex> hold(mutex_);
+            // A kept buffer far bigger than asked for is not worth holding on to for this lock.
+            if (kept_ && keptBytes_ >= bytes && keptBytes_ / 2 <= bytes) {
+                capacity = keptBytes_;
+                return std::move(kept_);
+            }
+        }
+        capacity = bytes;
+        return Buffer(static_cast<uint8_t*>(std::malloc(bytes)));
+    }
+    void Give(Buffer buffer, size_t capacity) {
+        if (!buffer || capacity < kMinBytes || capacity > kMaxBytes) return;
+        Buffer old;
+        std::lock_guard<std::mutex> hold(mutex_);
+        old = std::move(kept_); // freed after the lock is released
+        kept_ = std::move(buffer);
+        keptBytes_ = capacity;
+    }
+
+  private:
+    std::mutex mutex_;
+    Buffer kept_;
+    size_t keptBytes_ = 0;
+};
+
+} // namespace
+
 struct Image::LockState {
     Rect rect;
     uint32_t flags = 0;
     PixelFormat format = 0;
     bool direct = false; // Scan0 points into the frame itself
-    std::unique_ptr<uint8_t[], FreeDeleter> buffer;
+    Buffer buffer;
+    size_t capacity = 0;
     void* userScan0 = nullptr; // ImageLockModeUserInputBuf
     int32_t userStride = 0;
+    ColorPalette palette; // what the indices of an indexed lock buffer mean
 };
 
 Image::Image() {
@@ -211,8 +267,15 @@ std::shared_ptr<Image> Image::Clone(const Rect& rect, PixelFormat format) const 
 }
 
 std::shared_ptr<Image> Image::Clone(const RectF& r, PixelFormat format) const {
-    auto round = [](float v) { return int32_t(std::floor(double(v) + 0.5)); };
-    return Clone(Rect{round(r.X), round(r.Y), round(r.Width), round(r.Height)}, format);
+    const double v[4] = {std::floor(double(r.X) + 0.5), std::floor(double(r.Y) + 0.5),
+                         std::floor(double(r.Width) + 0.5), std::floor(double(r.Height) + 0.5)};
+    int32_t n[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!std::isfinite(v[i])) return Failed(InvalidParameter);
+        // Beyond the int range the area cannot lie inside the image; the integer clone says so.
+        n[i] = int32_t(std::clamp(v[i], -2147483648.0, 2147483647.0));
+    }
+    return Clone(Rect{n[0], n[1], n[2], n[3]}, format);
 }
 
 // ---- facts
@@ -422,23 +485,23 @@ Status Image::LockBits(const Rect* rect, uint32_t flags, PixelFormat format, Bit
         int64_t(r.Y) + r.Height > int64_t(GetHeight()))
         return SetStatus(InvalidParameter);
 
+    Surface& px = frame_.pixels;
+    const uint32_t bpp = GetPixelFormatSize(format);
+    const bool userBuf = (flags & ImageLockModeUserInputBuf) != 0;
+    const int64_t rowBytes = (int64_t(r.Width) * bpp + 7) / 8;
+    if (userBuf && (!data->Scan0 || std::abs(int64_t(data->Stride)) < rowBytes))
+        return SetStatus(InvalidParameter);
+
     auto st = std::make_unique<LockState>();
     st->rect = r;
     st->flags = flags;
     st->format = format;
-    Surface& px = frame_.pixels;
-    const uint32_t bpp = GetPixelFormatSize(format);
-    const bool userBuf = (flags & ImageLockModeUserInputBuf) != 0;
-    if (userBuf && !data->Scan0) return SetStatus(InvalidParameter);
-
-    data->Width = uint32_t(r.Width);
-    data->Height = uint32_t(r.Height);
-    data->PixelFormat = format;
     if (!userBuf && format == px.format && (uint64_t(r.X) * bpp) % 8 == 0) {
         st->direct = true;
         data->Stride = px.stride;
         data->Scan0 = px.Row(uint32_t(r.Y)) + size_t(r.X) * bpp / 8;
     } else {
+        if (IsIndexedPixelFormat(format)) st->palette = LockPalette(frame_, format);
         uint8_t* out;
         int32_t stride;
         if (userBuf) {
@@ -446,35 +509,31 @@ Status Image::LockBits(const Rect* rect, uint32_t flags, PixelFormat format, Bit
             st->userStride = data->Stride;
             out = static_cast<uint8_t*>(data->Scan0);
             stride = data->Stride;
-            const int64_t need = (int64_t(r.Width) * bpp + 7) / 8;
-            if (std::abs(int64_t(stride)) < need) return SetStatus(InvalidParameter);
         } else {
             stride = DefaultStride(uint32_t(r.Width), format);
             const size_t bytes = size_t(stride) * size_t(r.Height);
-            void* p = (flags & ImageLockModeRead) ? std::malloc(bytes) : std::calloc(bytes, 1);
-            if (!p) return SetStatus(OutOfMemory);
-            st->buffer.reset(static_cast<uint8_t*>(p));
+            st->buffer = LockBufferPool::Instance().Take(bytes, st->capacity);
+            if (!st->buffer) return SetStatus(OutOfMemory);
             out = st->buffer.get();
-        }
-        if (flags & ImageLockModeRead) {
-            // Indexed locks of an indexed image keep its palette; otherwise the default palette of
-            // the locked depth gives the indices their meaning.
-            const bool srcIndexed = IsIndexedPixelFormat(px.format);
-            const ColorPalette* dstPal = nullptr;
-            ColorPalette def;
-            if (IsIndexedPixelFormat(format)) {
-                if (srcIndexed) {
-                    dstPal = &frame_.palette;
-                } else {
-                    def = DefaultPalette(format);
-                    dstPal = &def;
-                }
+            if (flags & ImageLockModeRead) {
+                // Only the row padding is left for the conversion not to fill.
+                const size_t used = size_t(rowBytes), pad = size_t(stride) - used;
+                if (pad)
+                    for (int32_t y = 0; y < r.Height; ++y)
+                        std::memset(out + size_t(y) * size_t(stride) + used, 0, pad);
+            } else {
+                std::memset(out, 0, bytes); // a write-only lock hands out zeros, not old pixels
             }
-            ConvertRect(px, srcIndexed ? &frame_.palette : nullptr, r, out, stride, format, dstPal);
         }
+        if (flags & ImageLockModeRead)
+            ConvertRect(px, IsIndexedPixelFormat(px.format) ? &frame_.palette : nullptr, r, out, stride,
+                        format, &st->palette);
         data->Stride = stride;
         data->Scan0 = out;
     }
+    data->Width = uint32_t(r.Width);
+    data->Height = uint32_t(r.Height);
+    data->PixelFormat = format;
     data->Reserved = reinterpret_cast<uintptr_t>(st.get());
     lock_ = std::move(st);
     return Ok;
@@ -485,27 +544,19 @@ Status Image::UnlockBits(BitmapData* data) {
         return SetStatus(WrongState);
     std::unique_ptr<LockState> st = std::move(lock_);
     data->Reserved = 0;
+    struct GiveBack {
+        LockState& st;
+        ~GiveBack() { LockBufferPool::Instance().Give(std::move(st.buffer), st.capacity); }
+    } giveBack{*st};
     if (st->direct || !(st->flags & ImageLockModeWrite)) return Ok;
 
     Surface& px = frame_.pixels;
     const uint8_t* src = st->userScan0 ? static_cast<const uint8_t*>(st->userScan0) : st->buffer.get();
     const int32_t stride =
         st->userScan0 ? st->userStride : DefaultStride(uint32_t(st->rect.Width), st->format);
-    const bool dstIndexed = IsIndexedPixelFormat(px.format);
-    ColorPalette def;
-    const ColorPalette* srcPal = nullptr;
-    if (IsIndexedPixelFormat(st->format)) {
-        if (dstIndexed) {
-            srcPal = &frame_.palette;
-        } else {
-            def = DefaultPalette(st->format);
-            srcPal = &def;
-        }
-    }
-    for (int32_t y = 0; y < st->rect.Height; ++y)
-        ConvertRow(src + int64_t(y) * stride, st->format, srcPal, 0, px.Row(uint32_t(st->rect.Y + y)),
-                   px.format, dstIndexed ? &frame_.palette : nullptr, uint32_t(st->rect.X),
-                   uint32_t(st->rect.Width));
+    ConvertRows(src, stride, st->format, &st->palette, 0, px.Row(uint32_t(st->rect.Y)), px.stride, px.format,
+                IsIndexedPixelFormat(px.format) ? &frame_.palette : nullptr, uint32_t(st->rect.X),
+                uint32_t(st->rect.Width), uint32_t(st->rect.Height));
     return Ok;
 }
 
