@@ -110,16 +110,30 @@ class Block {
 struct ParseState {
     const Block& block;
     std::vector<StoredProperty>& out;
+    std::set<PROPID> ids; // of the items in `out`
     std::set<uint32_t> visited;
+    // Values of a sound block lie apart inside it, so together they never exceed its size; entries
+    // of a crafted one may all point at the same bytes and would multiply them.
+    uint64_t budget;
     bool ok = true;
     uint32_t exifIfd = 0, gpsIfd = 0, nextIfd = 0;
     uint32_t thumbOffset = 0, thumbLength = 0;
     bool haveThumbOffset = false, haveThumbLength = false;
 };
 
-void Append(ParseState& st, PROPID id, uint16_t type, std::vector<uint8_t> value) {
-    for (const auto& p : st.out)
-        if (p.id == id) return; // the first occurrence of a tag wins
+/// True when an item `id` of `length` bytes is still to be added (the first occurrence of a tag wins).
+bool Admit(ParseState& st, PROPID id, uint64_t length) {
+    if (st.ids.count(id)) return false;
+    if (length > st.budget) {
+        st.ok = false;
+        return false;
+    }
+    st.budget -= length;
+    st.ids.insert(id);
+    return true;
+}
+
+void Add(ParseState& st, PROPID id, uint16_t type, std::vector<uint8_t> value) {
     if (type == PropertyTagTypeASCII && (value.empty() || value.back() != 0)) value.push_back(0);
     st.out.push_back({id, type, std::move(value)});
 }
@@ -157,7 +171,7 @@ void ParseIfd(ParseState& st, uint32_t offset, IfdKind kind) {
             }
             const uint32_t target = b.U32(e + 8);
             (tag == PropertyTagExifIFD ? st.exifIfd : st.gpsIfd) = target;
-            Append(st, tag, PropertyTagTypeLong, LittleEndian32(target));
+            if (Admit(st, tag, 4)) Add(st, tag, PropertyTagTypeLong, LittleEndian32(target));
             continue;
         }
         if (kind == IfdKind::Exif && tag == kTagInterop) continue; // interoperability IFD is not kept
@@ -187,7 +201,8 @@ void ParseIfd(ParseState& st, uint32_t offset, IfdKind kind) {
             id = ThumbnailTagId(tag);
             if (id == 0 || id == kThumbnailData) continue;
         }
-        Append(st, id, ItemType(type), b.Values(size_t(at), size_t(length), SwapUnit(type)));
+        if (Admit(st, id, length))
+            Add(st, id, ItemType(type), b.Values(size_t(at), size_t(length), SwapUnit(type)));
     }
 }
 
@@ -219,7 +234,8 @@ bool ParseExif(const uint8_t* data, size_t size, std::vector<StoredProperty>& ou
     const Block block(data, size, big);
     if (block.U16(2) != 42) return false;
 
-    ParseState st{block, out, {}};
+    ParseState st{block, out, {}, {}, size};
+    for (const auto& p : out) st.ids.insert(p.id);
     ParseIfd(st, block.U32(4), IfdKind::Primary);
     if (st.exifIfd) ParseIfd(st, st.exifIfd, IfdKind::Exif);
     if (st.gpsIfd) ParseIfd(st, st.gpsIfd, IfdKind::Gps);
@@ -227,9 +243,11 @@ bool ParseExif(const uint8_t* data, size_t size, std::vector<StoredProperty>& ou
 
     if (st.haveThumbOffset && st.haveThumbLength && st.thumbLength > 0) {
         if (block.Has(st.thumbOffset, st.thumbLength)) {
-            Append(st, kThumbnailFormat, PropertyTagTypeLong, LittleEndian32(kThumbnailFormatJpeg));
+            if (Admit(st, kThumbnailFormat, 4))
+                Add(st, kThumbnailFormat, PropertyTagTypeLong, LittleEndian32(kThumbnailFormatJpeg));
             const uint8_t* p = data + st.thumbOffset;
-            Append(st, kThumbnailData, PropertyTagTypeByte, std::vector<uint8_t>(p, p + st.thumbLength));
+            if (Admit(st, kThumbnailData, st.thumbLength))
+                Add(st, kThumbnailData, PropertyTagTypeByte, std::vector<uint8_t>(p, p + st.thumbLength));
         } else {
             st.ok = false;
         }

@@ -236,6 +236,24 @@ TEST(Exif, DamagedBlocksFailWithoutReadingOutside) {
         }
 }
 
+TEST(Exif, EntriesSharingOneValueCannotMultiplyTheBlock) {
+    Builder b(false);
+    for (uint16_t i = 0; i < 64; ++i)
+        b.ifd0.push_back({uint16_t(0xC000 + i), 7, {}, std::string(1000, char(i))});
+    Block block = b.Build();
+    // Every entry points at the first value, and the others are cut off.
+    const size_t first = block.entryAt[0xC000] + 8;
+    const uint32_t shared = block.bytes[first] | (block.bytes[first + 1] << 8);
+    for (uint16_t i = 1; i < 64; ++i) block.Put32(block.entryAt[uint16_t(0xC000 + i)] + 8, shared);
+    block.bytes.resize(shared + 1000);
+
+    std::vector<StoredProperty> items;
+    EXPECT_FALSE(ParseExif(block.bytes.data(), block.bytes.size(), items));
+    size_t total = 0;
+    for (const auto& p : items) total += p.value.size();
+    EXPECT_LE(total, block.bytes.size());
+}
+
 TEST(Exif, BuildWritesExifAndGpsItemsOnlyAndReadsBack) {
     const std::vector<StoredProperty> items = {
         {0x5029, 3, Bytes({1, 0})},       // thumbnail orientation: never written

@@ -24,6 +24,7 @@ namespace {
 // A progressive file needs a dozen scans; thousands of tiny ones only make decoding quadratic.
 constexpr int kMaxScans = 1000;
 constexpr size_t kMaxMarker = 65533;
+constexpr size_t kMaxIccBytes = 255 * (kMaxMarker - 14);
 constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr uint8_t kIccHeader[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
 
@@ -584,9 +585,11 @@ Status Encoder::Encode(Image& image, Stream& out, const EncoderParameters* param
     st.dest.stream = &out;
 
     st.exif = ExifFor(image, st.dpiX, st.dpiY);
-    // Only a profile of the written colour space describes the file's pixels.
+    // Only a profile of the written colour space describes the file's pixels; 255 markers is the
+    // most a profile can be split into.
     if (const StoredProperty* p = image.FindProperty(PropertyTagICCProfile);
-        p && ProfileSpaceIs(p->value, st.source == Source::Gray ? "GRAY" : "RGB "))
+        p && p->value.size() <= kMaxIccBytes &&
+        ProfileSpaceIs(p->value, st.source == Source::Gray ? "GRAY" : "RGB "))
         st.icc = &p->value;
 
     InitErrors(st.err);
