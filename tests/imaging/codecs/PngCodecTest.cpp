@@ -100,7 +100,12 @@ void PutBE32(std::vector<uint8_t>& v, uint32_t x) {
 }
 
 struct PngBuilder {
-    std::vector<uint8_t> bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::vector<uint8_t> bytes;
+
+    PngBuilder() {
+        const char* signature = "\x89PNG\r\n\x1a\n";
+        bytes.assign(signature, signature + 8);
+    }
 
     PngBuilder& Chunk(const char* type, const std::vector<uint8_t>& data) {
         PutBE32(bytes, uint32_t(data.size()));
@@ -373,6 +378,13 @@ TEST(PngDecode, ChunksBecomeResolutionAndPropertyItems) {
     EXPECT_FALSE(plain->GetFlags() & ImageFlagsHasRealDPI);
     EXPECT_EQ(PropertyBytes(*plain, PropertyTagPixelUnit), std::vector<uint8_t>{0});
     EXPECT_EQ(plain->FindProperty(PropertyTagSRGBRenderingIntent), nullptr);
+
+    // An eXIf chunk becomes the EXIF items, IFD0 and EXIF IFD alike.
+    auto exif = Image::FromFile(kData + "exif2c08.png");
+    ASSERT_TRUE(Image::Usable(exif));
+    ASSERT_NE(exif->FindProperty(0x8298), nullptr);
+    EXPECT_EQ(exif->FindProperty(0x8298)->type, PropertyTagTypeASCII);
+    EXPECT_NE(exif->FindProperty(0x9000), nullptr); // ExifVersion
 
     auto srgb = DecodeBytes(PngBuilder().Header(2, 2, 8, 2).Chunk("sRGB", {1}).Pixels(RgbRows()).End().bytes);
     ASSERT_TRUE(Image::Usable(srgb));
