@@ -117,6 +117,26 @@ TEST(Graphics, TwoTimesUpscaleOfTwoByTwo) {
     }
 }
 
+TEST(Graphics, InterpolationWeighsColoursByTheirAlpha) {
+    // Between a transparent black pixel and an opaque red one the colour stays red; only the
+    // opacity falls off (no dark fringe).
+    auto source = MakeImage(2, 1, PixelFormat32bppARGB, {0x00000000, 0xFFFF0000});
+    for (InterpolationMode m : {InterpolationModeBilinear, InterpolationModeHighQualityBicubic}) {
+        auto target = Image::CreateBitmap(8, 1, PixelFormat32bppARGB);
+        auto g = Graphics::FromImage(target.get());
+        g->SetInterpolationMode(m);
+        g->SetPixelOffsetMode(PixelOffsetModeHighQuality);
+        ASSERT_EQ(g->DrawImage(source.get(), 0, 0, 8, 1), Ok);
+        int partial = 0;
+        for (ARGB p : Pixels(*target)) {
+            if (AlphaOf(p) == 0) continue;
+            EXPECT_EQ(p & 0xFFFFFF, 0xFF0000u) << "mode " << m << ": " << std::hex << p;
+            partial += AlphaOf(p) < 255;
+        }
+        EXPECT_GE(partial, 2) << "mode " << m;
+    }
+}
+
 TEST(Graphics, DownscaledCheckerboardBecomesGreyOnlyWithAnAreaAwareKernel) {
     auto checker = [](int n) {
         std::vector<ARGB> v;
