@@ -472,7 +472,7 @@ TEST(GifEncode, MultiFrameRoundTripWithDelaysAndLoop) {
     base.pixels[5] = 0;
     base.delay = 10;
     overlay.delay = 20;
-    overlay.localMap = {0xFF000000u, 0xFFFF0000u};
+    overlay.localMap = {0xFFFF0000u, 0xFF000000u}; // opaque black where the global table has T
     const struct {
         std::vector<uint8_t> file;
         PixelFormat format;

@@ -531,7 +531,9 @@ Status PrepareFrame(Image& image, PreparedFrame& pf) {
     }
     const Image& img = *pf.image;
     const ColorPalette& pal = img.Palette();
-    if (const StoredProperty* p = image.FindProperty(PropertyTagIndexTransparent); p && !p->value.empty())
+    // The item names an entry of the image's own palette, which a converted copy no longer has.
+    if (const StoredProperty* p = image.FindProperty(PropertyTagIndexTransparent);
+        p && !p->value.empty() && !pf.converted)
         pf.transparent = p->value[0];
     for (uint32_t i = 0; i < pal.Count() && pf.transparent < 0; ++i)
         if (AlphaOf(pal.Entries[i]) == 0) pf.transparent = int(i);
