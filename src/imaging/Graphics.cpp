@@ -962,6 +962,7 @@ struct DrawJob {
     const ColorPalette* pal;
     Surface* dst;
     Affine toWorld; // device -> world
+    Affine toDevice;
     double destX, destY, destW, destH;
     double srcX, srcY, srcW, srcH;
     double off;
@@ -1097,13 +1098,9 @@ Status DrawGeneral(const DrawJob& j) {
     };
     // The destination's corners on the device, for the stretch of each row that it crosses.
     double qx[4], qy[4];
-    {
-        Affine fwd = w;
-        fwd.Invert();
-        const double cx[4] = {j.destX, j.destX + j.destW, j.destX + j.destW, j.destX};
-        const double cy[4] = {j.destY, j.destY, j.destY + j.destH, j.destY + j.destH};
-        for (int k = 0; k < 4; ++k) fwd.Apply(cx[k], cy[k], qx[k], qy[k]);
-    }
+    const double cornerX[4] = {j.destX, j.destX + j.destW, j.destX + j.destW, j.destX};
+    const double cornerY[4] = {j.destY, j.destY, j.destY + j.destH, j.destY + j.destH};
+    for (int k = 0; k < 4; ++k) j.toDevice.Apply(cornerX[k], cornerY[k], qx[k], qy[k]);
     // x extent of the destination within the band top <= y <= bottom (false when it misses it).
     auto span = [&](double top, double bottom, double& lo, double& hi) {
         lo = 1e300, hi = -1e300;
@@ -1236,6 +1233,7 @@ Status Graphics::DrawSurface(const Surface& src, const ColorPalette* palette, co
     j.pal = palette;
     j.dst = &dst;
     j.toWorld = inv;
+    j.toDevice = fwd;
     j.destX = destRect.X, j.destY = destRect.Y, j.destW = destRect.Width, j.destH = destRect.Height;
     j.srcX = srcx, j.srcY = srcy, j.srcW = srcw, j.srcH = srch;
     const bool half =
