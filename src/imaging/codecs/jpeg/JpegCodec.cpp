@@ -21,8 +21,9 @@ namespace imaging::codecs {
 
 namespace {
 
-// A progressive file needs a dozen scans; thousands of tiny ones only make decoding quadratic.
-constexpr int kMaxScans = 1000;
+// Encoders write a dozen scans or so; each scan is a pass over the whole image, and a few bytes
+// of arithmetic-coded data can stand for a scan, so a crafted file of hundreds takes minutes.
+constexpr int kMaxScans = 100;
 constexpr size_t kMaxMarker = 65533;
 constexpr size_t kMaxIccBytes = 255 * (kMaxMarker - 14);
 constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
