@@ -210,6 +210,18 @@ TEST(PngDecode, StoredFormatFollowsColourTypeAndDepth) {
     }
 }
 
+TEST(PngDecode, SixteenBitGreyTransparencyIsExact) {
+    // Both samples reduce to 0x12, but only the first is the transparent level.
+    std::vector<uint8_t> trns;
+    trns.insert(trns.end(), {0x12, 0x34});
+    auto img = DecodeBytes(
+        PngBuilder().Header(2, 1, 16, 0).Chunk("tRNS", trns).Pixels({{0x12, 0x34, 0x12, 0x00}}).End().bytes);
+    ASSERT_TRUE(Image::Usable(img));
+    const std::vector<ARGB> px = ReadARGB(*img);
+    EXPECT_EQ(AlphaOf(px[0]), 0);
+    EXPECT_EQ(px[1], 0xFF121212u);
+}
+
 TEST(PngDecode, PngSuiteMatchesReferenceAndCorruptFilesFail) {
     if (!fs::exists(kSuite)) GTEST_SKIP() << "no corpus at " << kSuite;
     int good = 0, corrupt = 0;
