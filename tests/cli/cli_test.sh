@@ -60,7 +60,7 @@ for ext in png bmp tif gif jpg JPEG; do
 done
 
 # Frames: an animated GIF's second frame converts, a frame past the end fails.
-gif="$data/gif/animated.gif"
+gif="$data/gif/animated_loop_interlaced.gif"
 if [ -f "$gif" ]; then
   check "convert --frame 1" 0 "$cli" convert "$gif" "$tmp/f1.png" --frame 1
   check "convert --frame 999" 1 "$cli" convert "$gif" "$tmp/f999.png" --frame 999
