@@ -56,4 +56,26 @@ Status RedEyeCorrectionEffect::Apply(Image& bitmap) const {
     return Ok;
 }
 
+Status DrawImageFX(Graphics& graphics, Image* image, const RectF* sourceRect, const Matrix* xForm,
+                   const Effect* effect, const ImageAttributes* imageAttributes, Unit srcUnit) {
+    if (!image || srcUnit != UnitPixel) return InvalidParameter;
+    const RectF whole{0, 0, float(image->GetWidth()), float(image->GetHeight())};
+    const RectF src = sourceRect ? *sourceRect : whole;
+    std::shared_ptr<Image> copy;
+    if (effect) {
+        // The effect's areas are in image pixels, so it runs on a copy of the whole image.
+        copy = image->Clone(Rect{0, 0, int32_t(image->GetWidth()), int32_t(image->GetHeight())},
+                            PixelFormat32bppARGB);
+        if (Status s = copy->GetLastStatus(); s != Ok) return s;
+        if (Status s = effect->Apply(*copy); s != Ok) return s;
+    }
+    Matrix saved;
+    if (Status s = graphics.GetTransform(&saved); s != Ok) return s;
+    if (xForm) graphics.MultiplyTransform(xForm, MatrixOrderPrepend);
+    Status s = graphics.DrawImage(copy ? copy.get() : image, src, src.X, src.Y, src.Width, src.Height,
+                                  UnitPixel, imageAttributes);
+    graphics.SetTransform(&saved);
+    return s;
+}
+
 } // namespace imaging

@@ -1,7 +1,9 @@
 #pragma once
 /// Effects applied while drawing (DrawImageFX): red-eye correction over rectangles of the image.
 
+#include "imaging/Graphics.h"
 #include "imaging/Image.h"
+#include "imaging/Matrix.h"
 
 #include <memory>
 #include <vector>
@@ -45,5 +47,11 @@ class RedEyeCorrectionEffect final : public Effect {
   private:
     std::vector<RECT> areas_;
 };
+
+/// Draws `image`'s source rectangle (null: all of it) through `effect`, placed by `xForm` (null:
+/// identity) on top of the graphics' own transform, and through `imageAttributes`. The effect works
+/// on a copy, so the source image is unchanged.
+Status DrawImageFX(Graphics& graphics, Image* image, const RectF* sourceRect, const Matrix* xForm,
+                   const Effect* effect, const ImageAttributes* imageAttributes, Unit srcUnit);
 
 } // namespace imaging

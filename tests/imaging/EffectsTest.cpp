@@ -43,3 +43,31 @@ TEST(RedEyeCorrection, DarkensOnlyRedPixelsInsideTheArea) {
     EXPECT_EQ(at(0, 1), 0xFFC08070u); // skin is not clearly red
     img->UnlockBits(&d);
 }
+
+TEST(RedEyeCorrection, DrawImageFXCorrectsTheCopyNotTheSource) {
+    auto src = Image::CreateBitmap(2, 1, PixelFormat32bppARGB);
+    BitmapData d;
+    ASSERT_EQ(src->LockBits(nullptr, ImageLockModeWrite, PixelFormat32bppARGB, &d), Ok);
+    static_cast<ARGB*>(d.Scan0)[0] = 0xFFE01010;
+    static_cast<ARGB*>(d.Scan0)[1] = 0xFFE01010;
+    ASSERT_EQ(src->UnlockBits(&d), Ok);
+    auto dst = Image::CreateBitmap(2, 1, PixelFormat32bppARGB);
+    auto g = Graphics::FromImage(dst.get());
+    ASSERT_EQ(g->GetLastStatus(), Ok);
+
+    RECT area{1, 0, 2, 1};
+    RedEyeCorrectionParams p{1, &area};
+    auto fx = Effect::Create(RedEyeCorrectionEffectGuid);
+    ASSERT_EQ(fx->SetParameters(&p, 32), Ok);
+    Matrix identity;
+    RectF whole{0, 0, 2, 1};
+    ASSERT_EQ(DrawImageFX(*g, src.get(), &whole, &identity, fx.get(), nullptr, UnitPixel), Ok);
+
+    ASSERT_EQ(dst->LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d), Ok);
+    EXPECT_EQ(static_cast<ARGB*>(d.Scan0)[0], 0xFFE01010u);
+    EXPECT_EQ(RedOf(static_cast<ARGB*>(d.Scan0)[1]), 0x10);
+    dst->UnlockBits(&d);
+    ASSERT_EQ(src->LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d), Ok);
+    EXPECT_EQ(static_cast<ARGB*>(d.Scan0)[1], 0xFFE01010u); // the source is left alone
+    src->UnlockBits(&d);
+}
