@@ -1,6 +1,8 @@
 #include "imaging/Image.h"
 #include "imaging/PixelConvert.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,19 +13,9 @@
 #include <vector>
 
 using namespace imaging;
+using testsupport::ReadARGB;
 
 namespace {
-
-std::vector<ARGB> Pixels(Image& img) {
-    BitmapData d;
-    EXPECT_EQ(img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d), Ok);
-    std::vector<ARGB> out(size_t(d.Width) * d.Height);
-    for (uint32_t y = 0; y < d.Height; ++y)
-        std::memcpy(&out[size_t(y) * d.Width], static_cast<uint8_t*>(d.Scan0) + int64_t(y) * d.Stride,
-                    4 * d.Width);
-    img.UnlockBits(&d);
-    return out;
-}
 
 std::shared_ptr<Image> FromPixels(uint32_t w, uint32_t h, PixelFormat f, const std::vector<ARGB>& px) {
     auto argb =
@@ -54,7 +46,7 @@ TEST(ConvertFormat, IndexedToArgbIsAPlainLookUp) {
     ASSERT_EQ(img->ConvertFormat(PixelFormat32bppARGB, DitherTypeNone, PaletteTypeCustom, nullptr, 0), Ok);
     EXPECT_EQ(img->GetPixelFormat(), PixelFormat32bppARGB);
     EXPECT_EQ(img->GetPaletteSize(), 8);
-    EXPECT_EQ(Pixels(*img), (std::vector<ARGB>{0xFF123456, 0x80FFFFFF, 0x00000000}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFF123456, 0x80FFFFFF, 0x00000000}));
 }
 
 TEST(ConvertFormat, SameFormatIsANoOp) {
@@ -70,10 +62,10 @@ TEST(ConvertFormat, SameFormatIsANoOp) {
 TEST(ConvertFormat, BetweenDirectFormats) {
     auto img = FromPixels(2, 1, PixelFormat32bppARGB, {0x80FF8040, 0xFF0000FF});
     ASSERT_EQ(img->ConvertFormat(PixelFormat24bppRGB, DitherTypeNone, PaletteTypeCustom, nullptr, 0), Ok);
-    EXPECT_EQ(Pixels(*img), (std::vector<ARGB>{0xFFFF8040, 0xFF0000FF}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFFFF8040, 0xFF0000FF}));
     ASSERT_EQ(img->ConvertFormat(PixelFormat16bppARGB1555, DitherTypeNone, PaletteTypeCustom, nullptr, 0),
               Ok);
-    EXPECT_EQ(Pixels(*img), (std::vector<ARGB>{0xFFFF8442, 0xFF0000FF}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFFFF8442, 0xFF0000FF}));
 }
 
 // With no more colours than the depth holds, the optimal palette is exactly the image's colours,
@@ -102,14 +94,14 @@ TEST(ConvertFormat, OptimalPaletteIsLosslessWhenTheColoursFit) {
         ASSERT_EQ(img->ConvertFormat(c.format, c.dither, PaletteTypeOptimal, nullptr, 0), Ok);
         EXPECT_EQ(img->GetPixelFormat(), c.format);
         EXPECT_EQ(img->Palette().Count(), c.colours);
-        EXPECT_EQ(Pixels(*img), px);
+        EXPECT_EQ(ReadARGB(*img), px);
     }
 
     // Translucent colours are kept too when nothing is below the threshold.
     const std::vector<ARGB> alpha = {0x00000000, 0x40FF0000, 0x80FF0000, 0xFFFF0000, 0x4000FF00};
     auto img = FromPixels(5, 1, PixelFormat32bppARGB, alpha);
     ASSERT_EQ(img->ConvertFormat(PixelFormat8bppIndexed, DitherTypeNone, PaletteTypeOptimal, nullptr, 0), Ok);
-    EXPECT_EQ(Pixels(*img), alpha);
+    EXPECT_EQ(ReadARGB(*img), alpha);
     EXPECT_TRUE(ImageHasTransparency(*img));
 }
 
@@ -124,7 +116,7 @@ TEST(ConvertFormat, OptimalPaletteApproximatesManyColours) {
         ASSERT_EQ(img->ConvertFormat(PixelFormat8bppIndexed, dither, PaletteTypeOptimal, nullptr, 0), Ok);
         ASSERT_LE(img->Palette().Count(), 256u);
         EXPECT_GT(img->Palette().Count(), 200u);
-        const auto got = Pixels(*img);
+        const auto got = ReadARGB(*img);
         double sum = 0, sumR = 0, sumGotR = 0;
         int worst = 0;
         for (size_t i = 0; i < px.size(); ++i) {
@@ -164,7 +156,7 @@ TEST(ConvertFormat, FixedBlackAndWhite) {
             ASSERT_EQ(grey->ConvertFormat(PixelFormat1bppIndexed, dither, PaletteTypeFixedBW, nullptr, 0),
                       Ok);
             int white = 0;
-            for (ARGB c : Pixels(*grey)) white += c == 0xFFFFFFFF;
+            for (ARGB c : ReadARGB(*grey)) white += c == 0xFFFFFFFF;
             EXPECT_NEAR(white / 1024.0, level / 255.0, 0.02);
         }
     }
@@ -186,7 +178,7 @@ TEST(ConvertFormat, FixedHalftonePaletteSizes) {
         const std::vector<ARGB> expect = type == PaletteTypeFixedBW
                                              ? std::vector<ARGB>{0xFF000000, 0xFF000000}
                                              : std::vector<ARGB>{0xFFFF0000, 0xFF0000FF};
-        EXPECT_EQ(Pixels(*img), expect) << type;
+        EXPECT_EQ(ReadARGB(*img), expect) << type;
     }
     auto img = FromPixels(2, 1, PixelFormat24bppRGB, {0xFFFF0000, 0xFF0000FF});
     EXPECT_EQ(
@@ -201,8 +193,8 @@ TEST(ConvertFormat, AlphaThresholdPicksTheTransparentEntry) {
         auto img = FromPixels(6, 1, PixelFormat32bppARGB, px);
         ASSERT_EQ(img->ConvertFormat(PixelFormat8bppIndexed, DitherTypeNone, PaletteTypeOptimal, nullptr, 50),
                   Ok);
-        EXPECT_EQ(Pixels(*img), (std::vector<ARGB>{0x00000000, 0x00000000, 0xC8FF0000, 0xFFFF0000, 0x00000000,
-                                                   0x800000FF}));
+        EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0x00000000, 0x00000000, 0xC8FF0000, 0xFFFF0000,
+                                                     0x00000000, 0x800000FF}));
     }
     {
         auto img = FromPixels(6, 1, PixelFormat32bppARGB, px);

@@ -2,6 +2,8 @@
 #include "imaging/Image.h"
 #include "imaging/PixelConvert.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <vector>
 
 using namespace imaging;
+using testsupport::ReadARGB;
 
 namespace {
 
@@ -19,17 +22,6 @@ const PixelFormat kStored[] = {PixelFormat1bppIndexed,    PixelFormat4bppIndexed
                                PixelFormat16bppARGB1555,  PixelFormat24bppRGB,    PixelFormat32bppRGB,
                                PixelFormat32bppARGB,      PixelFormat32bppPARGB,  PixelFormat48bppRGB,
                                PixelFormat64bppARGB,      PixelFormat64bppPARGB,  PixelFormat32bppCMYK};
-
-std::vector<ARGB> ReadAll(Image& img) {
-    BitmapData d;
-    EXPECT_EQ(img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d), Ok);
-    std::vector<ARGB> out(size_t(d.Width) * d.Height);
-    for (uint32_t y = 0; y < d.Height; ++y)
-        std::memcpy(&out[size_t(y) * d.Width], static_cast<uint8_t*>(d.Scan0) + int64_t(y) * d.Stride,
-                    4 * d.Width);
-    EXPECT_EQ(img.UnlockBits(&d), Ok);
-    return out;
-}
 
 void WriteAll(Image& img, const std::vector<ARGB>& px) {
     BitmapData d;
@@ -118,7 +110,7 @@ TEST(LockBits, StoredBytesOfKnownColours) {
         row.resize(8, 0);
         auto img = Image::CreateBitmapFromScan0(1, 1, 8, c.format, row.data());
         ASSERT_TRUE(Image::Usable(img));
-        EXPECT_EQ(ReadAll(*img)[0], c.colour);
+        EXPECT_EQ(ReadARGB(*img)[0], c.colour);
         if (c.readOnly) continue;
         auto written = Image::CreateBitmap(1, 1, c.format);
         WriteAll(*written, {c.colour});
@@ -148,7 +140,7 @@ TEST(LockBits, EveryStoredFormatInEveryLockFormat) {
             for (bool userBuffer : {false, true}) {
                 auto img = Image::CreateBitmap(int32_t(w), int32_t(h), stored);
                 WriteAll(*img, before);
-                ASSERT_EQ(ReadAll(*img), before);
+                ASSERT_EQ(ReadARGB(*img), before);
 
                 // The indices of an indexed lock mean the image's palette when it fits, else the default.
                 ColorPalette lockPal = DefaultPalette(lock);
@@ -181,7 +173,7 @@ TEST(LockBits, EveryStoredFormatInEveryLockFormat) {
                     }
                 }
                 ASSERT_EQ(img->UnlockBits(&d), Ok);
-                EXPECT_EQ(ReadAll(*img), after);
+                EXPECT_EQ(ReadARGB(*img), after);
             }
         }
     }
@@ -197,7 +189,7 @@ TEST(LockBits, WriteOnlyLockStartsFromZeroAndReplacesTheWholeRectangle) {
     EXPECT_EQ(buf[1], 0u);
     static_cast<uint32_t*>(d.Scan0)[1] = 0xFF0A0B0C;
     ASSERT_EQ(img->UnlockBits(&d), Ok);
-    EXPECT_EQ(ReadAll(*img), (std::vector<ARGB>{0xFF000000, 0xFF0A0B0C}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFF000000, 0xFF0A0B0C}));
 }
 
 // Reading a 16-bit pixel as 32 bits and writing it back must give the same bits, for every value.
@@ -233,7 +225,7 @@ TEST(LockBits, IndexedLockShallowerThanThePalette) {
     EXPECT_EQ(b[1] >> 4, 10);             // lime is the nearest of the 16
     b[1] = uint8_t(0x90 | (b[1] & 0x0F)); // red
     ASSERT_EQ(img->UnlockBits(&d), Ok);
-    EXPECT_EQ(ReadAll(*img), (std::vector<ARGB>{0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000}));
 }
 
 TEST(LockBits, RefusesBadRequests) {
@@ -293,7 +285,7 @@ TEST(Clone, AreaKeepsPixelsResolutionAndProperties) {
     img->SetResolution(72, 150);
     uint16_t orient = 3;
     ASSERT_EQ(img->SetPropertyItem({PropertyTagOrientation, 2, PropertyTagTypeShort, &orient}), Ok);
-    const auto all = ReadAll(*img);
+    const auto all = ReadARGB(*img);
 
     struct Case {
         RectF area;
@@ -316,7 +308,7 @@ TEST(Clone, AreaKeepsPixelsResolutionAndProperties) {
         EXPECT_EQ(clone->GetPixelFormat(), PixelFormat32bppARGB);
         EXPECT_FLOAT_EQ(clone->GetVerticalResolution(), 150.0f);
         EXPECT_NE(clone->FindProperty(PropertyTagOrientation), nullptr);
-        const auto px = ReadAll(*clone);
+        const auto px = ReadARGB(*clone);
         for (int32_t y = 0; y < c.expect.Height; ++y)
             for (int32_t x = 0; x < c.expect.Width; ++x)
                 EXPECT_EQ(px[size_t(y * c.expect.Width + x)],
@@ -331,7 +323,7 @@ TEST(Clone, ChangesFormat) {
     auto to8 = img->Clone(Rect{0, 0, 3, 1}, PixelFormat8bppIndexed);
     ASSERT_TRUE(Image::Usable(to8));
     EXPECT_EQ(to8->Palette(), DefaultPalette(PixelFormat8bppIndexed));
-    EXPECT_EQ(ReadAll(*to8), (std::vector<ARGB>{0xFFFF0000, 0xFF336699, 0xFFFF0000}));
+    EXPECT_EQ(ReadARGB(*to8), (std::vector<ARGB>{0xFFFF0000, 0xFF336699, 0xFFFF0000}));
 
     // A 4-bit image cloned at an odd x into 1 bit keeps its two-colour palette and the indices.
     auto four = Image::CreateBitmap(5, 1, PixelFormat4bppIndexed);
@@ -345,7 +337,7 @@ TEST(Clone, ChangesFormat) {
 
     // And back to 32 bits.
     auto argb = one->Clone(Rect{0, 0, 4, 1}, PixelFormat32bppARGB);
-    EXPECT_EQ(ReadAll(*argb), (std::vector<ARGB>{0xFF445566, 0xFF112233, 0xFF445566, 0xFF112233}));
+    EXPECT_EQ(ReadARGB(*argb), (std::vector<ARGB>{0xFF445566, 0xFF112233, 0xFF445566, 0xFF112233}));
 }
 
 TEST(Clone, AreasOutsideTheImageFail) {

@@ -3,7 +3,9 @@
 #include "imaging/codecs/Codecs.h"
 #include "imaging/codecs/bmp/Dib.h"
 
+#include "../TestSupport.h"
 #include <QImage>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,6 +20,8 @@
 #include <vector>
 
 using namespace imaging;
+using testsupport::ReadARGB;
+using testsupport::ReadFileBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,26 +29,8 @@ namespace {
 const std::string kData = std::string(ZERIMO_TEST_DATA) + "/bmp/";
 const std::string kSuite = std::string(ZERIMO_CORPUS) + "/bmpsuite/";
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::shared_ptr<Image> Decode(std::vector<uint8_t> bytes) {
     return codecs::BmpDecoder().Decode(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), {});
-}
-
-// The pixels as 0xAARRGGBB values, top row first; empty when they cannot be read.
-std::vector<ARGB> Pixels(Image& img) {
-    BitmapData data;
-    if (img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok) return {};
-    std::vector<ARGB> out(size_t(data.Width) * data.Height);
-    for (uint32_t y = 0; y < data.Height; ++y)
-        std::memcpy(&out[size_t(y) * data.Width],
-                    static_cast<const uint8_t*>(data.Scan0) + int64_t(y) * data.Stride,
-                    4 * size_t(data.Width));
-    img.UnlockBits(&data);
-    return out;
 }
 
 // The suite's references were rendered with their own rounding (a palette green of 43 shows as 42, 5- and
@@ -57,13 +43,13 @@ bool Near(ARGB a, ARGB b) {
 
 void ExpectMatchesReference(const std::string& bmpPath, const std::string& pngPath) {
     SCOPED_TRACE(bmpPath);
-    auto img = Decode(ReadFile(bmpPath));
+    auto img = Decode(ReadFileBytes(bmpPath));
     ASSERT_TRUE(Image::Usable(img));
     QImage ref = QImage(QString::fromStdString(pngPath)).convertToFormat(QImage::Format_ARGB32);
     ASSERT_FALSE(ref.isNull()) << pngPath;
     ASSERT_EQ(img->GetWidth(), uint32_t(ref.width()));
     ASSERT_EQ(img->GetHeight(), uint32_t(ref.height()));
-    const std::vector<ARGB> px = Pixels(*img);
+    const std::vector<ARGB> px = ReadARGB(*img);
     ASSERT_FALSE(px.empty());
     int mismatches = 0;
     for (int y = 0; y < ref.height(); ++y) {
@@ -188,7 +174,7 @@ TEST(BmpConformance, BundledFilesMatchTheirReferences) {
     for (const char* name : {"pal1wb.bmp", "pal4rle.bmp", "pal8os2.bmp", "pal8topdown.bmp", "rgb16-565.bmp"})
         ExpectMatchesReference(kData + name, kData + kGoodReferences.at(name));
     for (const char* name : {"shortfile.bmp", "badrle.bmp"}) {
-        auto img = Decode(ReadFile(kData + name));
+        auto img = Decode(ReadFileBytes(kData + name));
         EXPECT_NE(img->GetLastStatus(), Ok) << name;
     }
 }
@@ -212,7 +198,7 @@ TEST(BmpConformance, SuiteGoodFilesMatchTheirReferences) {
 TEST(BmpConformance, SuiteBadFilesFailAndQuestionableOnesDoNotCrash) {
     if (!fs::is_directory(kSuite)) GTEST_SKIP() << "no BMP Suite at " << kSuite;
     for (const auto& e : fs::directory_iterator(kSuite + "b")) {
-        auto img = Decode(ReadFile(e.path().string()));
+        auto img = Decode(ReadFileBytes(e.path().string()));
         EXPECT_NE(img->GetLastStatus(), Ok) << e.path().filename();
     }
     for (const auto& e : fs::directory_iterator(kSuite + "q"))
@@ -220,9 +206,9 @@ TEST(BmpConformance, SuiteBadFilesFailAndQuestionableOnesDoNotCrash) {
             DecodeOptions options;
             options.useIcm = useIcm;
             auto img = codecs::BmpDecoder().Decode(
-                std::make_shared<const std::vector<uint8_t>>(ReadFile(e.path().string())), options);
+                std::make_shared<const std::vector<uint8_t>>(ReadFileBytes(e.path().string())), options);
             if (Image::Usable(img)) {
-                EXPECT_FALSE(Pixels(*img).empty()) << e.path().filename();
+                EXPECT_FALSE(ReadARGB(*img).empty()) << e.path().filename();
             }
         }
 }
@@ -311,7 +297,7 @@ TEST(BmpDecode, IndexedDepthsPalettesAndRowOrder) {
         ASSERT_TRUE(Image::Usable(img));
         EXPECT_EQ(img->GetPixelFormat(), c.format);
         EXPECT_EQ(img->Palette().Count(), c.paletteCount);
-        EXPECT_EQ(Pixels(*img), c.pixels);
+        EXPECT_EQ(ReadARGB(*img), c.pixels);
     }
 }
 
@@ -401,7 +387,7 @@ TEST(BmpDecode, SixteenAndThirtyTwoBitLayouts) {
         auto img = Decode(MakeBmp(s));
         ASSERT_TRUE(Image::Usable(img));
         EXPECT_EQ(img->GetPixelFormat(), c.format);
-        EXPECT_EQ(Pixels(*img), std::vector<ARGB>{c.argb});
+        EXPECT_EQ(ReadARGB(*img), std::vector<ARGB>{c.argb});
     }
 }
 
@@ -443,7 +429,7 @@ TEST(BmpDecode, RunLengthData) {
         EXPECT_EQ(img->GetPixelFormat(), c.bitCount == 8 ? PixelFormat8bppIndexed : PixelFormat4bppIndexed);
         std::vector<ARGB> expect;
         for (uint8_t i : c.indices) expect.push_back(0xFF000000u | (i * 0x101010u));
-        EXPECT_EQ(Pixels(*img), expect);
+        EXPECT_EQ(ReadARGB(*img), expect);
     }
 }
 
@@ -601,7 +587,7 @@ TEST(BmpDecode, EmbeddedProfileBecomesAProperty) {
 TEST(BmpDecode, SuiteProfileIsAppliedOnRequest) {
     const std::string path = kSuite + "q/rgb24prof.bmp";
     if (!fs::exists(path)) GTEST_SKIP() << "no BMP Suite at " << kSuite;
-    auto bytes = std::make_shared<const std::vector<uint8_t>>(ReadFile(path));
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(ReadFileBytes(path));
     auto plain = codecs::BmpDecoder().Decode(bytes, {});
     ASSERT_TRUE(Image::Usable(plain));
     ASSERT_NE(plain->FindProperty(PropertyTagICCProfile), nullptr);
@@ -610,7 +596,7 @@ TEST(BmpDecode, SuiteProfileIsAppliedOnRequest) {
     auto managed = codecs::BmpDecoder().Decode(bytes, icm);
     ASSERT_TRUE(Image::Usable(managed));
     EXPECT_EQ(managed->FindProperty(PropertyTagICCProfile), nullptr) << "an applied profile is dropped";
-    EXPECT_NE(Pixels(*managed), Pixels(*plain));
+    EXPECT_NE(ReadARGB(*managed), ReadARGB(*plain));
 }
 
 // ---- encoding --------------------------------------------------------------------------------------------
@@ -685,7 +671,7 @@ TEST(BmpEncode, EveryFormatRoundTripsThroughOurDecoderAndImageMagick) {
         ASSERT_TRUE(Image::Usable(src));
         FillPattern(*src);
         ASSERT_EQ(src->SetResolution(150, 300), Ok);
-        const std::vector<ARGB> expect = Pixels(*src);
+        const std::vector<ARGB> expect = ReadARGB(*src);
         ASSERT_FALSE(expect.empty());
 
         MemoryStream out;
@@ -693,7 +679,7 @@ TEST(BmpEncode, EveryFormatRoundTripsThroughOurDecoderAndImageMagick) {
         auto back = Decode(out.Bytes());
         ASSERT_TRUE(Image::Usable(back));
         EXPECT_EQ(back->GetPixelFormat(), c.stored);
-        EXPECT_EQ(Pixels(*back), expect);
+        EXPECT_EQ(ReadARGB(*back), expect);
         EXPECT_EQ(back->GetHorizontalResolution(), 150.0f);
         EXPECT_EQ(back->GetVerticalResolution(), 300.0f);
         if (IsIndexedPixelFormat(c.format)) {
@@ -725,12 +711,12 @@ TEST(BmpEncode, IndicesBeyondTheTableGetEntries) {
     ASSERT_EQ(img->LockBits(nullptr, ImageLockModeWrite, PixelFormat8bppIndexed, &d), Ok);
     static_cast<uint8_t*>(d.Scan0)[1] = 200;
     ASSERT_EQ(img->UnlockBits(&d), Ok);
-    const std::vector<ARGB> expect = Pixels(*img);
+    const std::vector<ARGB> expect = ReadARGB(*img);
     MemoryStream out;
     ASSERT_EQ(img->Save(out, ClsidBmpCodec, nullptr), Ok);
     auto back = Decode(out.Bytes());
     ASSERT_TRUE(Image::Usable(back));
-    EXPECT_EQ(Pixels(*back), expect);
+    EXPECT_EQ(ReadARGB(*back), expect);
 }
 
 // ---- DIBs ------------------------------------------------------------------------------------------------
@@ -749,7 +735,7 @@ TEST(Dib, CreateBitmapFromGdiDib) {
     EXPECT_EQ(img->RawFormat(), ImageFormatMemoryBMP);
     EXPECT_EQ(img->GetPixelFormat(), PixelFormat8bppIndexed);
     EXPECT_EQ(img->Palette().Count(), 256u);
-    EXPECT_EQ(Pixels(*img), (std::vector<ARGB>{0xFF0000FF, 0xFFFF0000, 0xFFFF0000, 0xFF0000FF}));
+    EXPECT_EQ(ReadARGB(*img), (std::vector<ARGB>{0xFF0000FF, 0xFFFF0000, 0xFFFF0000, 0xFF0000FF}));
     EXPECT_EQ(CreateBitmapFromGdiDib(info.data(), info.size() - 4, bits, sizeof bits)->GetLastStatus(),
               GenericError)
         << "table cut short";
@@ -767,5 +753,5 @@ TEST(Dib, CreateBitmapFromGdiDib) {
     img = CreateBitmapFromGdiDib(info.data(), info.size(), px, sizeof px);
     ASSERT_TRUE(Image::Usable(img));
     EXPECT_EQ(img->GetPixelFormat(), PixelFormat32bppRGB);
-    EXPECT_EQ(Pixels(*img), std::vector<ARGB>{0xFF112233});
+    EXPECT_EQ(ReadARGB(*img), std::vector<ARGB>{0xFF112233});
 }

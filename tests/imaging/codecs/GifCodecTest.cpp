@@ -2,8 +2,10 @@
 #include "imaging/Image.h"
 #include "imaging/Stream.h"
 
+#include "../TestSupport.h"
 #include <QImage>
 #include <gif_lib.h>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,21 +15,10 @@
 #include <thread>
 
 using namespace imaging;
+using testsupport::ReadARGB;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<ARGB> ReadARGB(Image& img) {
-    BitmapData d;
-    std::vector<ARGB> out;
-    if (img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d) != Ok) return out;
-    out.resize(size_t(d.Width) * d.Height);
-    for (uint32_t y = 0; y < d.Height; ++y)
-        std::memcpy(&out[size_t(y) * d.Width], static_cast<uint8_t*>(d.Scan0) + int64_t(y) * d.Stride,
-                    4 * size_t(d.Width));
-    img.UnlockBits(&d);
-    return out;
-}
 
 // Fully transparent pixels compare equal whatever colour they carry.
 std::vector<ARGB> Normalised(std::vector<ARGB> v) {

@@ -1,6 +1,8 @@
 #include "imaging/Codec.h"
 #include "imaging/codecs/Codecs.h"
 
+#include "../TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,6 +16,8 @@
 #include <vector>
 
 using namespace imaging;
+using testsupport::ReadARGB;
+using testsupport::ReadFileBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -21,25 +25,8 @@ namespace {
 const std::string kData = std::string(ZERIMO_TEST_DATA) + "/ico/";
 const std::string kCorpus = std::string(ZERIMO_CORPUS) + "/ico/";
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::shared_ptr<Image> Decode(std::vector<uint8_t> bytes) {
     return codecs::IcoDecoder().Decode(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), {});
-}
-
-std::vector<ARGB> Pixels(Image& img) {
-    BitmapData data;
-    if (img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok) return {};
-    std::vector<ARGB> out(size_t(data.Width) * data.Height);
-    for (uint32_t y = 0; y < data.Height; ++y)
-        std::memcpy(&out[size_t(y) * data.Width],
-                    static_cast<const uint8_t*>(data.Scan0) + int64_t(y) * data.Stride,
-                    4 * size_t(data.Width));
-    img.UnlockBits(&data);
-    return out;
 }
 
 void Put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -182,7 +169,7 @@ TEST(IcoDecode, MaskAndAlpha) {
         ASSERT_TRUE(Image::Usable(img));
         EXPECT_EQ(img->RawFormat(), ImageFormatIcon);
         EXPECT_EQ(img->GetPixelFormat(), PixelFormat32bppARGB);
-        EXPECT_EQ(Pixels(*img), c.pixels);
+        EXPECT_EQ(ReadARGB(*img), c.pixels);
     }
 }
 
@@ -195,7 +182,7 @@ TEST(IcoDecode, ChoosesLargestThenDeepestThenFirst) {
                                entry(24, 0x444444, 32), entry(4, 0x555555, 32)}));
     ASSERT_TRUE(Image::Usable(img));
     EXPECT_EQ(img->GetWidth(), 32u);
-    EXPECT_EQ(Pixels(*img)[0], 0xFF333333);
+    EXPECT_EQ(ReadARGB(*img)[0], 0xFF333333);
 
     // The image's own header counts, not the directory's bytes.
     DirEntry small = entry(32, 0xFF666666, 16), big = entry(8, 0x777777, 48);
@@ -288,7 +275,7 @@ TEST(IcoDecode, BundledIcons) {
          {Case{"hopper.ico", Ok, 16}, Case{"hopper_unexpected.ico", Ok, 16}, Case{"python.ico", Ok, 48},
           Case{"decompression_bomb.ico", OutOfMemory, 0}, Case{"hopper_draw.ico", Ok, 16}}) {
         SCOPED_TRACE(c.name);
-        auto img = Decode(ReadFile(kData + c.name));
+        auto img = Decode(ReadFileBytes(kData + c.name));
         const Status s = img->GetLastStatus();
         if (std::string(c.name) == "hopper_draw.ico" && s == NotImplemented)
             GTEST_SKIP() << "the PNG decoder is not there yet";
@@ -308,7 +295,7 @@ TEST(IcoDecode, CorpusMatchesImageMagick) {
     for (const auto& e : fs::directory_iterator(kCorpus)) {
         const std::string path = e.path().string(), name = e.path().filename().string();
         SCOPED_TRACE(name);
-        const std::vector<uint8_t> bytes = ReadFile(path);
+        const std::vector<uint8_t> bytes = ReadFileBytes(path);
         auto img = Decode(bytes);
         if (name == "decompression_bomb.ico") {
             EXPECT_EQ(img->GetLastStatus(), OutOfMemory);
@@ -324,7 +311,7 @@ TEST(IcoDecode, CorpusMatchesImageMagick) {
         }
         ASSERT_GE(index, 0);
         const std::vector<uint8_t> ref = MagickRgba(path, index);
-        const std::vector<ARGB> px = Pixels(*img);
+        const std::vector<ARGB> px = ReadARGB(*img);
         ASSERT_EQ(ref.size(), 4 * px.size());
         int mismatches = 0;
         for (size_t i = 0; i < px.size(); ++i) {

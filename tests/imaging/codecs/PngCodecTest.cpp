@@ -3,7 +3,9 @@
 #include "imaging/Image.h"
 #include "imaging/Stream.h"
 
+#include "../TestSupport.h"
 #include <QImage>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -15,24 +17,13 @@
 #include <fstream>
 
 using namespace imaging;
+using testsupport::ReadARGB;
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kData = std::string(ZERIMO_TEST_DATA) + "/png/";
 const std::string kSuite = std::string(ZERIMO_CORPUS) + "/pngsuite/";
-
-std::vector<ARGB> ReadARGB(Image& img) {
-    BitmapData d;
-    std::vector<ARGB> out;
-    if (img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d) != Ok) return out;
-    out.resize(size_t(d.Width) * d.Height);
-    for (uint32_t y = 0; y < d.Height; ++y)
-        std::memcpy(&out[size_t(y) * d.Width], static_cast<uint8_t*>(d.Scan0) + int64_t(y) * d.Stride,
-                    4 * size_t(d.Width));
-    img.UnlockBits(&d);
-    return out;
-}
 
 // Qt mishandles tRNS in 16-bit RGB files (opaque or stray pixels where the colour is transparent);
 // ImageMagick, told not to convert gamma-1.0 files to sRGB, is the reference for those.
