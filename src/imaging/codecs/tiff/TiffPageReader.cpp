@@ -70,6 +70,7 @@ class SampleReader {
           valid_((format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID) && bps >= 1 && bps <= 32),
           max_(bps >= 32 ? 0xFFFFFFFFu : (1u << bps) - 1) {}
     bool Valid() const { return valid_; }
+    uint16_t Bps() const { return bps_; }
     uint32_t Max() const { return max_; }
 
     uint32_t Raw(const uint8_t* row, uint64_t i) const {
@@ -170,16 +171,60 @@ class PixelSink {
     /// the page's sample `first`.
     void Put(uint32_t y, uint32_t x0, uint32_t count, const uint8_t* row, uint32_t first, uint32_t n) {
         uint8_t* out = px_.Row(y);
-        for (uint32_t s = first; s < first + n; ++s)
-            if (Uses(s))
-                indexed_ ? PutIndices(out, x0, count, row, s - first, n)
-                         : PutChannel(out, x0, count, row, s, s - first, n);
+        if (model_ == Model::Rgb && reader_.Bps() == 8 && first == 0 && n >= 3) {
+            // Interleaved 8-bit RGB(A), the common page: all channels in one pass.
+            uint8_t* __restrict p = out + size_t(x0) * bytes_;
+            const uint8_t* __restrict q = row;
+            if (bytes_ == 3 && n == 3) {
+                for (uint32_t i = 0; i < count; ++i, p += 3, q += 3) p[0] = q[2], p[1] = q[1], p[2] = q[0];
+            } else {
+                const bool alpha = alphaSample_ == 3;
+                for (uint32_t i = 0; i < count; ++i, p += bytes_, q += n) {
+                    p[0] = q[2], p[1] = q[1], p[2] = q[0];
+                    if (alpha) p[3] = q[3];
+                }
+            }
+            return;
+        }
+        for (uint32_t s = first; s < first + n; ++s) {
+            if (!Uses(s)) continue;
+            const uint32_t rel = s - first;
+            if (indexed_)
+                PutIndices(out, x0, count, row, rel, n);
+            else if (model_ == Model::Palette)
+                PutChannel(out, x0, count, s,
+                           [&](uint32_t i) { return reader_.Raw(row, uint64_t(i) * n + rel); });
+            else if (reader_.Bps() == 8) // most pages: a byte per sample, read as it is
+                PutChannel(out, x0, count, s,
+                           [&](uint32_t i) { return uint32_t(row[uint64_t(i) * n + rel]); });
+            else
+                PutChannel(out, x0, count, s,
+                           [&](uint32_t i) { return uint32_t(reader_.Scaled(row, uint64_t(i) * n + rel)); });
+        }
     }
 
   private:
     void PutIndices(uint8_t* out, uint32_t x0, uint32_t count, const uint8_t* row, uint32_t rel, uint32_t n) {
-        const uint32_t top = scaledIndex_ ? 255 : reader_.Max();
         const PixelFormat f = px_.format;
+        if (f == PixelFormat8bppIndexed && reader_.Bps() == 8) {
+            const uint8_t flip = invert_ ? 0xFF : 0;
+            for (uint32_t i = 0; i < count; ++i) out[x0 + i] = row[uint64_t(i) * n + rel] ^ flip;
+            return;
+        }
+        if (f == PixelFormat1bppIndexed && reader_.Bps() == 1 && n == 1 && (x0 & 7) == 0) {
+            // Whole bytes as they come; the bits of a last partial byte that belong to the next
+            // tile are kept.
+            const uint8_t flip = invert_ ? 0xFF : 0;
+            uint8_t* o = out + x0 / 8;
+            const uint32_t whole = count / 8, rest = count % 8;
+            for (uint32_t k = 0; k < whole; ++k) o[k] = row[k] ^ flip;
+            if (rest) {
+                const uint8_t mask = uint8_t(0xFF << (8 - rest));
+                o[whole] = uint8_t((o[whole] & ~mask) | ((row[whole] ^ flip) & mask));
+            }
+            return;
+        }
+        const uint32_t top = scaledIndex_ ? 255 : reader_.Max();
         for (uint32_t i = 0; i < count; ++i) {
             const uint64_t at = uint64_t(i) * n + rel;
             uint32_t v = scaledIndex_ ? reader_.Scaled(row, at) : reader_.Raw(row, at);
@@ -194,35 +239,31 @@ class PixelSink {
         }
     }
 
-    void PutChannel(uint8_t* out, uint32_t x0, uint32_t count, const uint8_t* row, uint32_t sample,
-                    uint32_t rel, uint32_t n) {
+    /// `fetch(i)` gives pixel i's sample: 0..255, or the colour-map index for palette pages.
+    template <class Fetch>
+    void PutChannel(uint8_t* out, uint32_t x0, uint32_t count, uint32_t sample, Fetch fetch) {
         uint8_t* p = out + size_t(x0) * bytes_;
         if (int(sample) == alphaSample_) {
-            for (uint32_t i = 0; i < count; ++i, p += bytes_)
-                p[3] = reader_.Scaled(row, uint64_t(i) * n + rel);
+            for (uint32_t i = 0; i < count; ++i, p += bytes_) p[3] = uint8_t(fetch(i));
             return;
         }
         switch (model_) {
         case Model::Rgb: {
             const uint32_t at = 2 - sample; // B, G, R in memory
-            for (uint32_t i = 0; i < count; ++i, p += bytes_)
-                p[at] = reader_.Scaled(row, uint64_t(i) * n + rel);
+            for (uint32_t i = 0; i < count; ++i, p += bytes_) p[at] = uint8_t(fetch(i));
             break;
         }
         case Model::Cmyk:
-            for (uint32_t i = 0; i < count; ++i, p += bytes_)
-                p[sample] = reader_.Scaled(row, uint64_t(i) * n + rel);
+            for (uint32_t i = 0; i < count; ++i, p += bytes_) p[sample] = uint8_t(fetch(i));
             break;
-        case Model::Grey:
-            for (uint32_t i = 0; i < count; ++i, p += bytes_) {
-                uint8_t v = reader_.Scaled(row, uint64_t(i) * n + rel);
-                if (invert_) v = uint8_t(255 - v);
-                p[0] = p[1] = p[2] = v;
-            }
+        case Model::Grey: {
+            const uint8_t flip = invert_ ? 0xFF : 0;
+            for (uint32_t i = 0; i < count; ++i, p += bytes_) p[0] = p[1] = p[2] = uint8_t(fetch(i)) ^ flip;
             break;
+        }
         case Model::Palette:
             for (uint32_t i = 0; i < count; ++i, p += bytes_) {
-                const uint32_t v = reader_.Raw(row, uint64_t(i) * n + rel);
+                const uint32_t v = fetch(i);
                 const ARGB c = v < colormap_.size() ? colormap_[v] : 0xFF000000u;
                 p[0] = BlueOf(c);
                 p[1] = GreenOf(c);
