@@ -3,6 +3,8 @@
 #include "imaging/Stream.h"
 #include "imaging/codecs/Codecs.h"
 
+#include "../TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
@@ -18,6 +20,7 @@
 #include <thread>
 
 using namespace imaging;
+using testsupport::ReadARGB;
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,8 +30,7 @@ const fs::path kCorpus = fs::path(ZERIMO_CORPUS) / "tiff";
 constexpr ARGB kBlack = 0xFF000000, kWhite = 0xFFFFFFFF;
 
 std::vector<uint8_t> ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(p.string());
 }
 
 std::shared_ptr<Image> Decode(std::vector<uint8_t> bytes) {
@@ -40,18 +42,6 @@ std::shared_ptr<Image> DecodeWithIcm(std::vector<uint8_t> bytes) {
     options.useIcm = true;
     return codecs::TiffDecoder().Decode(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)),
                                         options);
-}
-
-std::vector<ARGB> Pixels(Image& img) {
-    BitmapData d;
-    std::vector<ARGB> out;
-    if (img.LockBits(nullptr, ImageLockModeRead, PixelFormat32bppARGB, &d) != Ok) return out;
-    out.resize(size_t(d.Width) * d.Height);
-    for (uint32_t y = 0; y < d.Height; ++y)
-        std::memcpy(&out[size_t(y) * d.Width], static_cast<uint8_t*>(d.Scan0) + int64_t(y) * d.Stride,
-                    4 * size_t(d.Width));
-    img.UnlockBits(&d);
-    return out;
 }
 
 bool HaveMagick() {
@@ -285,7 +275,7 @@ void CompareWithMagick(const fs::path& path, const Reference& r) {
     ASSERT_TRUE(Image::Usable(img));
     EXPECT_EQ(img->GetPixelFormat(), r.format);
     EXPECT_EQ(img->GetFlags() & 0xF0, r.colourSpace);
-    const auto ours = Pixels(*img);
+    const auto ours = ReadARGB(*img);
     const auto ref = MagickPixels(path, 0, ours.size());
     ASSERT_FALSE(ref.empty()) << "ImageMagick could not read it";
     ExpectNear(ours, ref, r.tolerance);
@@ -334,7 +324,7 @@ TEST(TiffDecode, ReadsWhatImageMagickMisreads) {
     auto eight = Decode(ReadFile(kData / "flower-rgb-contig-08.tif"));
     auto wide = Decode(ReadFile(kData / "flower-rgb-contig-24.tif"));
     ASSERT_TRUE(Image::Usable(eight) && Image::Usable(wide));
-    EXPECT_EQ(Pixels(*wide), Pixels(*eight));
+    EXPECT_EQ(ReadARGB(*wide), ReadARGB(*eight));
 
     for (const char* file : {"smallliz.tif", "zackthecat.tif"}) { // old-style JPEG, strips and tiles
         SCOPED_TRACE(file);
@@ -346,7 +336,7 @@ TEST(TiffDecode, ReadsWhatImageMagickMisreads) {
     // The lizard sits on red flowers: a wrong YCbCr conversion turns them green.
     auto liz = Decode(ReadFile(kData / "smallliz.tif"));
     uint64_t red = 0, green = 0;
-    for (ARGB c : Pixels(*liz)) red += RedOf(c), green += GreenOf(c);
+    for (ARGB c : ReadARGB(*liz)) red += RedOf(c), green += GreenOf(c);
     EXPECT_GT(red, 2 * green);
 }
 
@@ -442,7 +432,7 @@ TEST(TiffDecode, EveryPageHasItsOwnItemsResolutionAndPixels) {
     EXPECT_EQ(TextItem(*img, 0x010E), "second page");
     EXPECT_EQ(img->FindProperty(0x829A), nullptr);
     EXPECT_FLOAT_EQ(img->GetHorizontalResolution(), 72.0f);
-    EXPECT_EQ(Pixels(*img)[5], MakeARGB(255, 250, 250, 250));
+    EXPECT_EQ(ReadARGB(*img)[5], MakeARGB(255, 250, 250, 250));
 
     ASSERT_EQ(img->SelectActiveFrame(FrameDimensionPage, 0), Ok);
     EXPECT_EQ(TextItem(*img, 0x010E), "first page");
@@ -582,7 +572,7 @@ TEST(TiffDecode, SampleModels) {
         auto img = Decode(b.Bytes());
         ASSERT_TRUE(Image::Usable(img));
         EXPECT_EQ(img->GetPixelFormat(), c.format);
-        EXPECT_EQ(Pixels(*img), c.pixels);
+        EXPECT_EQ(ReadARGB(*img), c.pixels);
     }
 }
 
@@ -644,8 +634,8 @@ TEST(TiffDecode, CmykPagesUseTheirProfileWhenAsked) {
     auto plain = Decode(b.Bytes());
     auto managed = DecodeWithIcm(b.Bytes());
     ASSERT_TRUE(Image::Usable(plain) && Image::Usable(managed));
-    EXPECT_EQ(Pixels(*plain), (std::vector<ARGB>{kWhite, 0xFF00FFFF}));
-    const auto px = Pixels(*managed);
+    EXPECT_EQ(ReadARGB(*plain), (std::vector<ARGB>{kWhite, 0xFF00FFFF}));
+    const auto px = ReadARGB(*managed);
     EXPECT_GT(RedOf(px[0]), 240);
     EXPECT_LT(GreenOf(px[1]), 16);
     EXPECT_LT(BlueOf(px[1]), 16);
@@ -708,7 +698,7 @@ TEST(TiffDecode, DamagedLaterPageFailsAloneAndLoopsEnd) {
     EXPECT_NE(img->GetLastStatus(), Ok);
     // Still on the page that was active, and the source still serves the others.
     EXPECT_EQ(img->GetWidth(), 3u);
-    EXPECT_EQ(Pixels(*img)[2], MakeARGB(255, 50, 50, 50));
+    EXPECT_EQ(ReadARGB(*img)[2], MakeARGB(255, 50, 50, 50));
     EXPECT_EQ(img->SelectActiveFrame(FrameDimensionPage, 0), Ok);
     EXPECT_EQ(img->GetWidth(), 2u);
 
@@ -733,8 +723,8 @@ TEST(TiffDecode, PagesDecodeOnSeveralThreadsAtOnce) {
             for (int i = 0; i < 30; ++i) {
                 const uint32_t page = uint32_t((t + i) % 3);
                 if (clone->SelectActiveFrame(FrameDimensionPage, page) != Ok ||
-                    Pixels(*clone)[255] != MakeARGB(255, uint8_t(10 * (page + 1)), uint8_t(10 * (page + 1)),
-                                                    uint8_t(10 * (page + 1))))
+                    ReadARGB(*clone)[255] != MakeARGB(255, uint8_t(10 * (page + 1)), uint8_t(10 * (page + 1)),
+                                                      uint8_t(10 * (page + 1))))
                     ++wrong;
             }
         });
@@ -819,7 +809,7 @@ TEST(TiffEncode, RoundTripsEveryDepthAndCompression) {
         EXPECT_EQ(ShortItem(*back, 0x0103), c.tiffCompression);
         // What the layer's own conversion to that format gives is what the file must hold.
         auto want = c.source->Clone(Rect{0, 0, w, h}, c.expected);
-        EXPECT_EQ(Pixels(*back), Pixels(*want));
+        EXPECT_EQ(ReadARGB(*back), ReadARGB(*want));
         if (IsIndexedPixelFormat(c.expected) && c.source->GetPixelFormat() == c.expected) {
             EXPECT_EQ(back->Palette().Entries, c.source->Palette().Entries);
         }
@@ -836,12 +826,12 @@ TEST(TiffEncode, FaxCodingForcesBlackAndWhite) {
         params.AddLong(EncoderCompression, c);
         auto back = Decode(Encode(*img, &params));
         ASSERT_TRUE(Image::Usable(back));
-        EXPECT_EQ(Pixels(*back), (std::vector<ARGB>{kBlack, kWhite, kBlack}));
+        EXPECT_EQ(ReadARGB(*back), (std::vector<ARGB>{kBlack, kWhite, kBlack}));
     }
     // Without fax coding the colours stay.
     auto back = Decode(Encode(*img, nullptr));
     ASSERT_TRUE(Image::Usable(back));
-    EXPECT_EQ(Pixels(*back), Pixels(*img));
+    EXPECT_EQ(ReadARGB(*back), ReadARGB(*img));
 }
 
 TEST(TiffEncode, RejectsWhatItCannotWrite) {
@@ -889,7 +879,7 @@ TEST(TiffEncode, WritesResolutionAndMetadataItems) {
     EXPECT_TRUE(back->GetFlags() & ImageFlagsHasRealDPI);
     EXPECT_EQ(ShortItem(*back, PropertyTagOrientation), 8);
     for (auto [id, text] : texts) EXPECT_EQ(TextItem(*back, id), text) << std::hex << id;
-    EXPECT_EQ(Pixels(*back), Pixels(*img));
+    EXPECT_EQ(ReadARGB(*back), ReadARGB(*img));
 }
 
 TEST(TiffEncode, MultiFrameSaveReadsBackPageByPage) {
@@ -930,8 +920,8 @@ TEST(TiffEncode, MultiFrameSaveReadsBackPageByPage) {
         ASSERT_EQ(back->SelectActiveFrame(FrameDimensionPage, i), Ok);
         EXPECT_EQ(back->GetWidth(), pages[i]->GetWidth());
         EXPECT_EQ(back->GetPixelFormat(), pages[i]->GetPixelFormat());
-        const auto px = Pixels(*back);
-        EXPECT_EQ(px, Pixels(*pages[i]));
+        const auto px = ReadARGB(*back);
+        EXPECT_EQ(px, ReadARGB(*pages[i]));
         if (HaveMagick()) ExpectNear(MagickPixels(path, i, px.size()), px, 0);
     }
     fs::remove(path);
@@ -951,14 +941,14 @@ TEST(TiffEncode, UnflushedMultiFrameFileIsComplete) {
     auto reread = Image::FromFile(path);
     ASSERT_TRUE(Image::Usable(reread));
     EXPECT_EQ(reread->GetFrameCount(FrameDimensionPage), 1u);
-    EXPECT_EQ(Pixels(*reread), Pixels(*first));
+    EXPECT_EQ(ReadARGB(*reread), ReadARGB(*first));
 
     ASSERT_EQ(first->SaveAdd(second.get(), &page), Ok);
     reread = Image::FromFile(path);
     ASSERT_TRUE(Image::Usable(reread));
     ASSERT_EQ(reread->GetFrameCount(FrameDimensionPage), 2u);
     ASSERT_EQ(reread->SelectActiveFrame(FrameDimensionPage, 1), Ok);
-    EXPECT_EQ(Pixels(*reread), Pixels(*second));
+    EXPECT_EQ(ReadARGB(*reread), ReadARGB(*second));
     first.reset(); // ends the save
     fs::remove(path);
 }
