@@ -72,7 +72,7 @@ using Buffer = std::unique_ptr<uint8_t[], FreeDeleter>;
 class LockBufferPool {
   public:
     static constexpr size_t kMinBytes = size_t(1) << 20;
-    static constexpr size_t kMaxBytes = size_t(1) << 30;
+    static constexpr size_t kMaxBytes = size_t(256) << 20; // what an idle viewer may hold on to
 
     static LockBufferPool& Instance() {
         static LockBufferPool* pool = new LockBufferPool; // outlives images unlocked during exit

@@ -40,6 +40,12 @@ bool FileStream::Close() {
     return !failed_;
 }
 
+bool FileStream::Flush() {
+    if (!fp_ || !writable_) return fp_ != nullptr;
+    if (std::fflush(fp_) != 0) failed_ = true;
+    return !failed_;
+}
+
 size_t FileStream::Read(void* buffer, size_t size) {
     return fp_ ? std::fread(buffer, 1, size, fp_) : 0;
 }

@@ -26,6 +26,8 @@ class Stream {
     virtual uint64_t Position() const = 0;
     virtual uint64_t Size() const = 0;
     virtual bool CanWrite() const = 0;
+    /// Hands buffered writes on to their destination; false when that fails.
+    virtual bool Flush() { return true; }
 
     bool Rewind() { return Seek(0, SeekOrigin::Begin); }
     /// Reads the whole stream from its start, up to `limit` bytes (false if larger or on error).
@@ -46,6 +48,7 @@ class FileStream final : public Stream {
     uint64_t Position() const override;
     uint64_t Size() const override;
     bool CanWrite() const override { return writable_; }
+    bool Flush() override;
     /// Flushes and closes; false when a buffered write failed.
     bool Close();
 

@@ -236,9 +236,9 @@ Status TiffWriter::WritePage(Image& image, const EncoderParameters* params) {
         if (TIFFWriteScanline(tif, row.data(), y, 0) < 0 || handle_->HadError()) return Failure();
     }
     if (!TIFFWriteDirectory(tif) || handle_->HadError()) return Failure();
-    // Leave the stream at the end of the file; on a file stream the seek also hands the buffered
-    // bytes to the system, so the page is on disk even if the save is never flushed.
-    out_.Seek(0, SeekOrigin::End);
+    // Leave the stream at the end of the file with the page handed on, so it is on disk even if
+    // the multi-frame save is never flushed.
+    if (!out_.Seek(0, SeekOrigin::End) || !out_.Flush()) return Win32Error;
     return Ok;
 }
 
