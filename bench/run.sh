@@ -31,7 +31,7 @@ echo "PNG 4000 x 3000:"
 pair /tmp/zerimo-png_bench.txt BM_PngImageFromStream BM_PngBareLibpng 1.10 4
 run lockbits_bench
 echo "LockBits 24bpp as 32bppARGB, 6000 x 4000:"
-grep -h 'medians' /tmp/zerimo-lockbits_bench.txt | sed 's/^/  /'
+grep -h 'medians' /tmp/zerimo-lockbits_bench.txt | sed 's/\x1b\[[0-9;]*m//g; s/^/  /'
 echo "  (limit 3)"
 echo "JPEG open, 24 megapixels:"
 "$bin/jpeg_bench" --peak | sed 's/^/  /'
