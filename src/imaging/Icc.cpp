@@ -3,6 +3,7 @@
 #include <lcms2.h>
 
 #include <cmath>
+#include <vector>
 
 namespace imaging {
 
@@ -150,6 +151,15 @@ std::unique_ptr<IccRowConverter> IccRowConverter::Create(const uint8_t* icc, siz
 
 void IccRowConverter::Convert(const uint8_t* in, uint8_t* out, uint32_t count) const {
     cmsDoTransform(impl_->session.Transform(), in, out, count);
+}
+
+bool ApplyEmbeddedProfile(Frame& frame, const uint8_t* icc, size_t size) {
+    const bool applied = IsIndexedPixelFormat(frame.pixels.format) ? ApplyIccProfile(frame.palette, icc, size)
+                                                                   : ApplyIccProfile(frame.pixels, icc, size);
+    if (applied)
+        std::erase_if(frame.properties,
+                      [](const StoredProperty& p) { return p.id == PropertyTagICCProfile; });
+    return applied;
 }
 
 } // namespace imaging

@@ -18,6 +18,12 @@ bool ApplyIccProfile(Surface& pixels, const uint8_t* icc, size_t size);
 /// The same for an 8bppIndexed palette (entries converted, alpha kept).
 bool ApplyIccProfile(ColorPalette& palette, const uint8_t* icc, size_t size);
 
+/// Converts a decoded frame from its embedded profile to sRGB: the palette of an indexed frame, else
+/// its pixels. An applied profile no longer describes the pixels, and kept it would be applied again
+/// after the next save and open, so the frame's ICC item is removed. False (frame untouched) when the
+/// profile cannot be applied.
+bool ApplyEmbeddedProfile(Frame& frame, const uint8_t* icc, size_t size);
+
 /// Converts from a source described by its file gamma (PNG gAMA / 100000, e.g. 0.45455) and optional
 /// chromaticities (white x, y, red x, y, green x, y, blue x, y) to sRGB.
 bool ApplyGammaChromaticities(Surface& pixels, double fileGamma, const double* chrm);

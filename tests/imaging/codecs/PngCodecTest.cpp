@@ -3,6 +3,7 @@
 #include "imaging/Image.h"
 #include "imaging/Stream.h"
 
+#include "../IccTestProfiles.h"
 #include "../TestSupport.h"
 #include <QImage>
 
@@ -422,6 +423,23 @@ TEST(PngDecode, ColourManagementFollowsTheChunks) {
     auto managed = DecodeBytes(gammaOnly, true);
     ASSERT_TRUE(Image::Usable(managed));
     EXPECT_GT(RedOf(ReadARGB(*managed)[3]), 0x80 + 40);
+}
+
+TEST(PngDecode, AnAppliedProfileLeavesTheItems) {
+    // Kept after it was applied, the profile would be embedded by the next save and applied twice.
+    const std::vector<uint8_t> profile = icctest::PermutedRgb();
+    std::vector<uint8_t> iccp = Text("permuted", true);
+    iccp.push_back(0);
+    const auto z = PngBuilder::Deflate(profile);
+    iccp.insert(iccp.end(), z.begin(), z.end());
+    const auto bytes = PngBuilder().Header(2, 2, 8, 2).Chunk("iCCP", iccp).Pixels(RgbRows()).End().bytes;
+
+    auto plain = DecodeBytes(bytes);
+    auto managed = DecodeBytes(bytes, true);
+    ASSERT_TRUE(Image::Usable(plain) && Image::Usable(managed));
+    EXPECT_EQ(PropertyBytes(*plain, PropertyTagICCProfile), profile);
+    ASSERT_NE(ReadARGB(*managed), ReadARGB(*plain)) << "the profile was not applied";
+    EXPECT_EQ(managed->FindProperty(PropertyTagICCProfile), nullptr);
 }
 
 // ---- encoding ---------------------------------------------------------------------------------------------

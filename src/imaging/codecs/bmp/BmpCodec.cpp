@@ -59,15 +59,9 @@ class BmpDecoderImpl final : public ImageDecoder {
         if (d.csType == dib::ProfileEmbedded && d.profileSize > 0 && d.profileData <= infoSize &&
             d.profileSize <= infoSize - d.profileData) {
             const uint8_t* icc = info + d.profileData;
-            bool applied = false;
-            if (options.useIcm)
-                applied = IsIndexedPixelFormat(frame.pixels.format)
-                              ? ApplyIccProfile(frame.palette, icc, d.profileSize)
-                              : ApplyIccProfile(frame.pixels, icc, d.profileSize);
-            // An applied profile no longer describes the pixels; kept, it would be applied again.
-            if (!applied)
-                frame.properties.push_back({PropertyTagICCProfile, PropertyTagTypeUndefined,
-                                            std::vector<uint8_t>(icc, icc + d.profileSize)});
+            frame.properties.push_back({PropertyTagICCProfile, PropertyTagTypeUndefined,
+                                        std::vector<uint8_t>(icc, icc + d.profileSize)});
+            if (options.useIcm) ApplyEmbeddedProfile(frame, icc, d.profileSize);
         }
         return Image::FromFrames(std::move(frame), ImageFormatBMP, {}, nullptr);
     }

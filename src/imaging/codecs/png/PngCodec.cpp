@@ -317,12 +317,8 @@ ColourFacts ReadMetadata(DecodeState& st) {
 
 void ApplyColourManagement(DecodeState& st, const ColourFacts& facts) {
     Frame& f = st.frame;
+    if (facts.icc && ApplyEmbeddedProfile(f, facts.icc, facts.iccSize)) return;
     const bool indexed = IsIndexedPixelFormat(f.pixels.format);
-    if (facts.icc) {
-        const bool done = indexed ? ApplyIccProfile(f.palette, facts.icc, facts.iccSize)
-                                  : ApplyIccProfile(f.pixels, facts.icc, facts.iccSize);
-        if (done) return;
-    }
     if (facts.srgb || !facts.gamma) return; // already sRGB, or nothing describes the source
     const double fileGamma = facts.gammaValue / 100000.0;
     const double* chrm = facts.chrm ? facts.chrmValues : nullptr;

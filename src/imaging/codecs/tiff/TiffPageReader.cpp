@@ -3,8 +3,6 @@
 #include "imaging/Icc.h"
 #include "imaging/codecs/tiff/TiffProperties.h"
 
-#include <lcms2.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -372,20 +370,14 @@ void Unpremultiply(Surface& s) {
 /// when asked to and it is usable, else by the plain complement rule.
 void CmykToRgb(Surface& s, const StoredProperty* icc, bool useIcm) {
     if (useIcm && icc && !icc->value.empty()) {
-        cmsHPROFILE in = cmsOpenProfileFromMem(icc->value.data(), cmsUInt32Number(icc->value.size()));
-        cmsHPROFILE out = in && cmsGetColorSpace(in) == cmsSigCmykData ? cmsCreate_sRGBProfile() : nullptr;
-        cmsHTRANSFORM xf =
-            out ? cmsCreateTransform(in, TYPE_CMYK_8, out, TYPE_BGR_8, INTENT_PERCEPTUAL, 0) : nullptr;
-        if (out) cmsCloseProfile(out);
-        if (in) cmsCloseProfile(in);
-        if (xf) {
+        if (auto conv =
+                IccRowConverter::Create(icc->value.data(), icc->value.size(), IccRowConverter::Input::Cmyk)) {
             std::vector<uint8_t> bgr(size_t(s.width) * 3);
             for (uint32_t y = 0; y < s.height; ++y) {
                 uint8_t* p = s.Row(y);
-                cmsDoTransform(xf, p, bgr.data(), s.width);
+                conv->Convert(p, bgr.data(), s.width);
                 for (uint32_t x = 0; x < s.width; ++x) std::memcpy(p + 4 * size_t(x), &bgr[3 * size_t(x)], 3);
             }
-            cmsDeleteTransform(xf);
             return;
         }
     }
@@ -585,13 +577,14 @@ Status ReadTiffPage(TiffHandle& handle, uint32_t index, const DecodeOptions& opt
     f.flags |= ColourSpaceFlag(l.photometric) | ImageFlagsHasRealPixelSize | ImageFlagsReadOnly;
     // CMYK pages met their profile while their inks were converted.
     if (options.useIcm && l.photometric != PHOTOMETRIC_SEPARATED) {
+        const PixelFormat pf = f.pixels.format;
+        const bool rgb = pf == PixelFormat24bppRGB || pf == PixelFormat32bppARGB;
         for (const auto& p : f.properties)
             if (p.id == PropertyTagICCProfile && !p.value.empty()) {
-                const PixelFormat pf = f.pixels.format;
-                if (pf == PixelFormat24bppRGB || pf == PixelFormat32bppARGB)
-                    ApplyIccProfile(f.pixels, p.value.data(), p.value.size());
-                else if (l.photometric == PHOTOMETRIC_PALETTE)
-                    ApplyIccProfile(f.palette, p.value.data(), p.value.size());
+                if (rgb || l.photometric == PHOTOMETRIC_PALETTE) {
+                    const std::vector<uint8_t> icc = p.value; // the item goes once applied
+                    ApplyEmbeddedProfile(f, icc.data(), icc.size());
+                }
                 break;
             }
     }
