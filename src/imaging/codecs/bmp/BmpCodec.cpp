@@ -1,4 +1,5 @@
 // BMP files: a 14-byte file header in front of a device-independent bitmap.
+#include "imaging/Bytes.h"
 #include "imaging/Icc.h"
 #include "imaging/Stream.h"
 #include "imaging/codecs/Codecs.h"
@@ -14,10 +15,6 @@ namespace {
 constexpr size_t FileHeaderSize = 14;
 constexpr uint32_t LcsSrgb = 0x73524742; // 'sRGB'
 constexpr uint32_t LcsGmImages = 4;
-
-uint32_t Rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 class BmpDecoderImpl final : public ImageDecoder {
   public:
@@ -35,8 +32,8 @@ class BmpDecoderImpl final : public ImageDecoder {
         const size_t size = bytes->size();
         if (size < FileHeaderSize + 4 || !Matches(p, size)) return Image::Failed(UnknownImageFormat);
         // A file size beyond the bytes present means the file was cut short.
-        const uint32_t fileSize = Rd32(p + 2);
-        const uint32_t offBits = Rd32(p + 10);
+        const uint32_t fileSize = ReadLE32(p + 2);
+        const uint32_t offBits = ReadLE32(p + 10);
         if (fileSize > size) return Image::Failed(GenericError);
         if (offBits < FileHeaderSize || offBits > size) return Image::Failed(GenericError);
 

@@ -1,4 +1,5 @@
 #include "imaging/codecs/bmp/Dib.h"
+#include "imaging/Bytes.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,14 +11,8 @@ namespace dib {
 
 namespace {
 
-uint16_t Rd16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 int32_t RdS32(const uint8_t* p) {
-    return int32_t(Rd32(p));
+    return int32_t(ReadLE32(p));
 }
 
 // No device has a density outside 1 to this many dpi; a header that claims one is damaged.
@@ -187,7 +182,7 @@ void CopyRow(const DibInfo& d, const uint8_t* src, uint8_t* dst, PixelFormat for
     }
     const Channel r(d.masks[0]), g(d.masks[1]), b(d.masks[2]), a(d.masks[3]);
     for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t v = d.bitCount == 16 ? Rd16(src + 2 * size_t(x)) : Rd32(src + 4 * size_t(x));
+        const uint32_t v = d.bitCount == 16 ? ReadLE16(src + 2 * size_t(x)) : ReadLE32(src + 4 * size_t(x));
         uint8_t* o = dst + 4 * size_t(x);
         o[0] = b.Get(v);
         o[1] = g.Get(v);
@@ -201,7 +196,7 @@ void CopyRow(const DibInfo& d, const uint8_t* src, uint8_t* dst, PixelFormat for
 Status ParseInfo(const uint8_t* info, size_t infoSize, size_t tableLimit, DibInfo& out) {
     out = DibInfo{};
     if (!info || infoSize < 4) return GenericError;
-    const uint32_t hs = Rd32(info);
+    const uint32_t hs = ReadLE32(info);
     const bool core = hs == 12;
     const bool os2 = hs == 16 || hs == 64;
     if (!core && !os2 && hs != 40 && hs != 52 && hs != 56 && hs != 108 && hs != 124) return GenericError;
@@ -212,21 +207,21 @@ Status ParseInfo(const uint8_t* info, size_t infoSize, size_t tableLimit, DibInf
     uint16_t planes;
     uint32_t clrUsed = 0;
     if (core) {
-        w = Rd16(info + 4);
-        h = Rd16(info + 6);
-        planes = Rd16(info + 8);
-        out.bitCount = Rd16(info + 10);
+        w = ReadLE16(info + 4);
+        h = ReadLE16(info + 6);
+        planes = ReadLE16(info + 8);
+        out.bitCount = ReadLE16(info + 10);
     } else {
         w = RdS32(info + 4);
         h = RdS32(info + 8);
-        planes = Rd16(info + 12);
-        out.bitCount = Rd16(info + 14);
+        planes = ReadLE16(info + 12);
+        out.bitCount = ReadLE16(info + 14);
         if (hs >= 40) {
-            out.compression = Rd32(info + 16);
-            out.sizeImage = Rd32(info + 20);
+            out.compression = ReadLE32(info + 16);
+            out.sizeImage = ReadLE32(info + 20);
             out.xPelsPerMeter = RdS32(info + 24);
             out.yPelsPerMeter = RdS32(info + 28);
-            clrUsed = Rd32(info + 32);
+            clrUsed = ReadLE32(info + 32);
         }
     }
     if (w <= 0 || h == 0 || h == INT32_MIN || planes != 1) return GenericError;
@@ -264,18 +259,18 @@ Status ParseInfo(const uint8_t* info, size_t infoSize, size_t tableLimit, DibInf
         if (hs == 40) {
             const size_t n = c == BiAlphaBitfields ? 4 : 3;
             if (infoSize - end < 4 * n) return GenericError;
-            for (size_t i = 0; i < n; ++i) out.masks[i] = Rd32(info + end + 4 * i);
+            for (size_t i = 0; i < n; ++i) out.masks[i] = ReadLE32(info + end + 4 * i);
             end += 4 * n;
         } else {
-            for (size_t i = 0; i < 3; ++i) out.masks[i] = Rd32(info + 40 + 4 * i);
-            if (hs >= 56) out.masks[3] = Rd32(info + 52);
+            for (size_t i = 0; i < 3; ++i) out.masks[i] = ReadLE32(info + 40 + 4 * i);
+            if (hs >= 56) out.masks[3] = ReadLE32(info + 52);
         }
         if (Status s = CheckMasks(out.masks, bc); s != Ok) return s;
     }
-    if (hs >= 108) out.csType = Rd32(info + 56);
+    if (hs >= 108) out.csType = ReadLE32(info + 56);
     if (hs >= 124) {
-        out.profileData = Rd32(info + 112);
-        out.profileSize = Rd32(info + 116);
+        out.profileData = ReadLE32(info + 112);
+        out.profileSize = ReadLE32(info + 116);
     }
 
     const size_t entrySize = core ? 3 : 4;

@@ -1,5 +1,6 @@
 // Icon files: a directory of images, each a headerless DIB (colour bits, then a 1-bit AND mask) or a
 // whole PNG file. The best image is decoded, always to 32bppARGB.
+#include "imaging/Bytes.h"
 #include "imaging/PixelConvert.h"
 #include "imaging/codecs/Codecs.h"
 #include "imaging/codecs/bmp/Dib.h"
@@ -12,16 +13,6 @@ namespace {
 constexpr size_t DirHeaderSize = 6;
 constexpr size_t DirEntrySize = 16;
 constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-
-uint16_t Rd16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint32_t RdBE32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 bool IsPng(const uint8_t* p, size_t n) {
     return n >= sizeof PngSignature && std::memcmp(p, PngSignature, sizeof PngSignature) == 0;
@@ -38,7 +29,7 @@ struct Entry {
 void Measure(const uint8_t* dir, Entry& e) {
     e.width = dir[0] ? dir[0] : 256;
     e.height = dir[1] ? dir[1] : 256;
-    e.bitCount = Rd16(dir + 6);
+    e.bitCount = ReadLE16(dir + 6);
     if (e.bitCount == 0) {
         const uint32_t colours = dir[2];
         e.bitCount = colours == 0 ? 8 : colours <= 2 ? 1 : colours <= 16 ? 4 : 8;
@@ -46,14 +37,14 @@ void Measure(const uint8_t* dir, Entry& e) {
     if (IsPng(e.data, e.size) && e.size >= 26) {
         static const uint8_t channels[7] = {1, 0, 3, 1, 2, 0, 4};
         const uint8_t depth = e.data[24], type = e.data[25];
-        e.width = RdBE32(e.data + 16);
-        e.height = RdBE32(e.data + 20);
+        e.width = ReadBE32(e.data + 16);
+        e.height = ReadBE32(e.data + 20);
         e.bitCount = depth * (type < 7 ? channels[type] : 0);
-    } else if (e.size >= 16 && Rd32(e.data) >= 16) {
-        const int64_t w = int32_t(Rd32(e.data + 4)), h = int32_t(Rd32(e.data + 8));
+    } else if (e.size >= 16 && ReadLE32(e.data) >= 16) {
+        const int64_t w = int32_t(ReadLE32(e.data + 4)), h = int32_t(ReadLE32(e.data + 8));
         e.width = w > 0 ? uint64_t(w) : 0;
         e.height = h > 0 ? uint64_t(h) / 2 : 0;
-        e.bitCount = Rd16(e.data + 14);
+        e.bitCount = ReadLE16(e.data + 14);
     }
 }
 
@@ -139,7 +130,8 @@ class IcoDecoderImpl final : public ImageDecoder {
         return i;
     }
     bool Matches(const uint8_t* head, size_t size) const override {
-        return size >= DirHeaderSize && Rd16(head) == 0 && Rd16(head + 2) == 1 && Rd16(head + 4) != 0;
+        return size >= DirHeaderSize && ReadLE16(head) == 0 && ReadLE16(head + 2) == 1 &&
+               ReadLE16(head + 4) != 0;
     }
     std::shared_ptr<Image> Decode(std::shared_ptr<const std::vector<uint8_t>> bytes,
                                   const DecodeOptions& options) const override {
@@ -147,7 +139,7 @@ class IcoDecoderImpl final : public ImageDecoder {
         const uint8_t* p = bytes->data();
         const size_t size = bytes->size();
         if (!Matches(p, size)) return Image::Failed(UnknownImageFormat);
-        const size_t count = Rd16(p + 4);
+        const size_t count = ReadLE16(p + 4);
         if (size - DirHeaderSize < count * DirEntrySize) return Image::Failed(GenericError);
 
         Entry best;
@@ -155,7 +147,7 @@ class IcoDecoderImpl final : public ImageDecoder {
         for (size_t i = 0; i < count; ++i) {
             const uint8_t* dir = p + DirHeaderSize + i * DirEntrySize;
             Entry e;
-            const uint32_t len = Rd32(dir + 8), offset = Rd32(dir + 12);
+            const uint32_t len = ReadLE32(dir + 8), offset = ReadLE32(dir + 12);
             // An image outside the file means a damaged or cut-off file.
             if (len == 0 || offset > size || len > size - offset) return Image::Failed(GenericError);
             e.data = p + offset;

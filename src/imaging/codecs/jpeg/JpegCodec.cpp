@@ -1,6 +1,7 @@
 // JPEG through libjpeg-turbo. libjpeg reports errors by calling back, so every library call runs
 // inside Guarded(), whose setjmp catches the longjmp of the error handler; the code between the
 // setjmp and the library calls keeps no object that needs a destructor.
+#include "imaging/Bytes.h"
 #include "imaging/Exif.h"
 #include "imaging/Icc.h"
 #include "imaging/Stream.h"
@@ -84,12 +85,6 @@ template <class F> bool Guarded(ErrorManager& err, F&& body) {
     return true;
 }
 
-uint16_t Rd16LE(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Rd32LE(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 std::vector<uint8_t> Le16(uint16_t v) {
     return {uint8_t(v), uint8_t(v >> 8)};
 }
@@ -163,12 +158,12 @@ void AddQuantTable(const jpeg_decompress_struct& cinfo, int component, PROPID id
 float ExifDpi(const std::vector<StoredProperty>& items, PROPID id) {
     const StoredProperty* r = FindItem(items, id);
     if (!r || r->type != PropertyTagTypeRational || r->value.size() < 8) return 0;
-    const uint32_t n = Rd32LE(r->value.data()), d = Rd32LE(r->value.data() + 4);
+    const uint32_t n = ReadLE32(r->value.data()), d = ReadLE32(r->value.data() + 4);
     if (n == 0 || d == 0) return 0;
     uint16_t unit = 2;
     if (const StoredProperty* u = FindItem(items, kResolutionUnit);
         u && u->type == PropertyTagTypeShort && u->value.size() >= 2)
-        unit = Rd16LE(u->value.data());
+        unit = ReadLE16(u->value.data());
     const double dpi = unit == 2 ? double(n) / d : unit == 3 ? double(n) / d * 2.54 : 0;
     return dpi > 0 && dpi < 1e7 ? float(dpi) : 0;
 }

@@ -1,6 +1,7 @@
 // PNG through libpng. Pixels are decoded straight into the bitmap rows with libpng's transforms;
 // libpng reports errors by longjmp, so every call into it happens inside a function that sets the
 // jump point and owns no C++ objects itself (their state lives in a struct outside that frame).
+#include "imaging/Bytes.h"
 #include "imaging/Exif.h"
 #include "imaging/Icc.h"
 #include "imaging/Stream.h"
@@ -23,17 +24,9 @@ void OnError(png_structp png, png_const_charp) {
 }
 void OnWarning(png_structp, png_const_charp) {}
 
-uint32_t ReadBE32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-void PutLE32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-
 StoredProperty Rationals(PROPID id, std::initializer_list<uint32_t> numDen) {
     StoredProperty p{id, PropertyTagTypeRational, {}};
-    for (uint32_t v : numDen) PutLE32(p.value, v);
+    for (uint32_t v : numDen) AppendLE32(p.value, v);
     return p;
 }
 
@@ -244,9 +237,9 @@ ColourFacts ReadMetadata(DecodeState& st) {
     if (png_get_pHYs(png, info, &resX, &resY, &unit)) {
         f.properties.push_back({PropertyTagPixelUnit, PropertyTagTypeByte, {uint8_t(unit)}});
         StoredProperty x{PropertyTagPixelPerUnitX, PropertyTagTypeLong, {}};
-        PutLE32(x.value, resX);
+        AppendLE32(x.value, resX);
         StoredProperty y{PropertyTagPixelPerUnitY, PropertyTagTypeLong, {}};
-        PutLE32(y.value, resY);
+        AppendLE32(y.value, resY);
         f.properties.push_back(std::move(x));
         f.properties.push_back(std::move(y));
         if (unit == PNG_RESOLUTION_METER && resX > 0 && resY > 0) {

@@ -1,4 +1,5 @@
 #include "imaging/codecs/tiff/TiffProperties.h"
+#include "imaging/Bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,13 +41,6 @@ void ToRational(double value, bool isSigned, double tolerance, uint32_t& numerat
 
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
 void Put64(std::vector<uint8_t>& v, uint64_t x) {
     for (int i = 0; i < 8; ++i) v.push_back(uint8_t(x >> (8 * i)));
 }
@@ -65,13 +59,13 @@ class Items {
     }
     void Shorts(uint32_t id, const uint16_t* v, size_t n) {
         StoredProperty p{id, PropertyTagTypeShort, {}};
-        for (size_t i = 0; i < n; ++i) Put16(p.value, v[i]);
+        for (size_t i = 0; i < n; ++i) AppendLE16(p.value, v[i]);
         Add(std::move(p));
     }
     void Short(uint32_t id, uint16_t v) { Shorts(id, &v, 1); }
     void Long(uint32_t id, uint32_t v) {
         StoredProperty p{id, PropertyTagTypeLong, {}};
-        Put32(p.value, v);
+        AppendLE32(p.value, v);
         Add(std::move(p));
     }
     /// Offsets and counts: libtiff keeps them 64 bits wide; an item holds them as LONG.
@@ -79,7 +73,7 @@ class Items {
         StoredProperty p{id, PropertyTagTypeLong, {}};
         for (size_t i = 0; i < n; ++i) {
             if (v[i] > 0xFFFFFFFFu) return;
-            Put32(p.value, uint32_t(v[i]));
+            AppendLE32(p.value, uint32_t(v[i]));
         }
         Add(std::move(p));
     }
@@ -87,8 +81,8 @@ class Items {
         StoredProperty p{id, PropertyTagTypeRational, {}};
         uint32_t n, d;
         ToRational(v, false, FloatTolerance, n, d);
-        Put32(p.value, n);
-        Put32(p.value, d);
+        AppendLE32(p.value, n);
+        AppendLE32(p.value, d);
         Add(std::move(p));
     }
     std::vector<StoredProperty>& List() { return list_; }
@@ -174,14 +168,14 @@ StoredProperty ToItem(uint32_t tag, TIFFDataType type, int size, uint32_t count,
     case TIFF_SHORT:
     case TIFF_SSHORT:
         for (uint32_t i = 0; i < count; ++i)
-            Put16(p.value, uint16_t(ReadUnsigned(b + size_t(i) * size, size)));
+            AppendLE16(p.value, uint16_t(ReadUnsigned(b + size_t(i) * size, size)));
         break;
     case TIFF_LONG:
     case TIFF_SLONG:
     case TIFF_IFD:
         if (type == TIFF_IFD) p.type = PropertyTagTypeLong;
         for (uint32_t i = 0; i < count; ++i)
-            Put32(p.value, uint32_t(ReadUnsigned(b + size_t(i) * size, size)));
+            AppendLE32(p.value, uint32_t(ReadUnsigned(b + size_t(i) * size, size)));
         break;
     case TIFF_LONG8:
     case TIFF_IFD8:
@@ -193,11 +187,11 @@ StoredProperty ToItem(uint32_t tag, TIFFDataType type, int size, uint32_t count,
             if (type == TIFF_SLONG8) {
                 const int64_t v = ReadSigned(e, size);
                 if (v < INT32_MIN || v > INT32_MAX) return StoredProperty{tag, p.type, {}};
-                Put32(p.value, uint32_t(int32_t(v)));
+                AppendLE32(p.value, uint32_t(int32_t(v)));
             } else {
                 const uint64_t v = ReadUnsigned(e, size);
                 if (v > 0xFFFFFFFFu) return StoredProperty{tag, p.type, {}};
-                Put32(p.value, uint32_t(v));
+                AppendLE32(p.value, uint32_t(v));
             }
         }
         break;
@@ -208,8 +202,8 @@ StoredProperty ToItem(uint32_t tag, TIFFDataType type, int size, uint32_t count,
             uint32_t n, d;
             ToRational(ReadReal(b + size_t(i) * size, size), type == TIFF_SRATIONAL,
                        size == 4 ? FloatTolerance : DoubleTolerance, n, d);
-            Put32(p.value, n);
-            Put32(p.value, d);
+            AppendLE32(p.value, n);
+            AppendLE32(p.value, d);
         }
         break;
     case TIFF_FLOAT:
@@ -217,7 +211,7 @@ StoredProperty ToItem(uint32_t tag, TIFFDataType type, int size, uint32_t count,
             const float f = float(ReadReal(b + size_t(i) * size, size == 8 ? 8 : 4));
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
-            Put32(p.value, bits);
+            AppendLE32(p.value, bits);
         }
         break;
     case TIFF_DOUBLE:
