@@ -1,5 +1,8 @@
 // zerimo-cli: the headless face of the image layer.
 
+#include "Cli.h"
+
+#include "document/ZerimoDoc.h"
 #include "imaging/Codec.h"
 #include "imaging/Image.h"
 #include "imaging/Stream.h"
@@ -13,36 +16,37 @@
 #include <vector>
 
 using namespace imaging;
+using namespace cli;
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 const char* const kUsage =
     "usage: zerimo-cli <command> [options]\n"
     "\n"
     "commands:\n"
-    "  info [--json] FILE...                 decode each file and print its facts\n"
-    "  convert IN OUT [--quality N] [--frame K]\n"
+    "  info [--json | --report] FILE...      decode each file and print its facts\n"
+    "  convert IN OUT [--quality N] [--frame K] [--no-auto-rotate]\n"
     "                                        decode IN and write OUT by its extension\n"
+    "  script [FILE|-]                       drive one document with one command a line\n"
+    "  batch --to EXT --out DIR FILE...      convert many files into one format\n"
     "\n"
     "Run 'zerimo-cli <command> --help' for a command's options.\n";
 
 const char* const kInfoUsage =
-    "usage: zerimo-cli info [--json] FILE...\n"
+    "usage: zerimo-cli info [--json | --report] FILE...\n"
     "\n"
     "Decodes each FILE and prints its size, pixel format, frames, resolution, flags,\n"
-    "format and property items. --json prints one JSON object per file on one line.\n"
+    "format and property items. --json prints one JSON object per file on one line;\n"
+    "--report prints the properties report of the file opened as a document.\n"
     "Exit status: 0 when every file decoded, 1 otherwise, 2 for a usage error.\n";
 
 const char* const kConvertUsage =
-    "usage: zerimo-cli convert IN OUT [--quality N] [--frame K]\n"
+    "usage: zerimo-cli convert IN OUT [--quality N] [--frame K] [--no-auto-rotate]\n"
     "\n"
-    "Decodes IN (frame K of its first frame dimension, default 0) and writes OUT with the\n"
-    "encoder its extension names (.bmp .dib .rle .jpg .jpeg .jpe .jfif .gif .tif .tiff .png).\n"
-    "  --quality N   JPEG quality 1..100 (default 100)\n"
+    "Decodes IN through the load chain (frame K of its first frame dimension, default 0),\n"
+    "turns it upright by its EXIF orientation unless --no-auto-rotate, and writes OUT by its\n"
+    "extension (.bmp .jpg .gif .tif .png .ico .webp .emf .wmf ...).\n"
+    "  --quality N   JPEG and WebP quality 1..100 (default 100)\n"
     "  --frame K     the frame to write (default 0)\n"
     "Exit status: 0 on success, 1 on failure, 2 for a usage error.\n";
 
@@ -162,18 +166,8 @@ void PrintText(const std::string& path, const Facts& f) {
         std::printf("    0x%04X type %u, %zu bytes\n", p.id, unsigned(p.type), p.value.size());
 }
 
-bool IsHelp(const char* a) {
-    return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
-}
-
-int UsageError(const char* usage, const char* message) {
-    if (message) std::fprintf(stderr, "zerimo-cli: %s\n", message);
-    std::fputs(usage, stderr);
-    return kExitUsage;
-}
-
 int Info(int argc, char** argv) {
-    bool json = false;
+    bool json = false, report = false;
     std::vector<std::string> files;
     for (int i = 0; i < argc; ++i) {
         if (IsHelp(argv[i])) {
@@ -182,13 +176,30 @@ int Info(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--json") == 0)
             json = true;
+        else if (std::strcmp(argv[i], "--report") == 0)
+            report = true;
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return UsageError(kInfoUsage, (std::string("unknown option ") + argv[i]).c_str());
         else
             files.push_back(argv[i]);
     }
     if (files.empty()) return UsageError(kInfoUsage, "no file given");
+    if (json && report) return UsageError(kInfoUsage, "--json and --report exclude each other");
     int rc = kExitOk;
+    if (report) {
+        for (const auto& path : files) {
+            zerimo::CHeadlessHost host;
+            host.printMessages = false;
+            zerimo::CZerimoDoc doc(host);
+            if (!doc.OnOpenDocument(path)) {
+                std::fprintf(stderr, "zerimo-cli: cannot decode '%s'\n", path.c_str());
+                rc = kExitFailure;
+                continue;
+            }
+            std::fputs(doc.BuildPropertiesReport().c_str(), stdout);
+        }
+        return rc;
+    }
     for (const auto& path : files) {
         Facts f = Describe(path);
         if (json)
@@ -203,25 +214,18 @@ int Info(int argc, char** argv) {
     return rc;
 }
 
-/// The encoder whose pattern list names the extension of `path` ("*.JPG;*.JPEG;...").
-const ImageCodecInfo* EncoderForPath(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
-    std::string ext = path.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return char(std::toupper(c)); });
-    for (const auto& info : GetImageEncoders()) {
-        const std::string& list = info.FilenameExtension;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(';', start);
-            if (end == std::string::npos) end = list.size();
-            if (list.compare(start, end - start, "*" + ext) == 0) return &info;
-            start = end + 1;
-        }
-    }
-    return nullptr;
+} // namespace
+
+namespace cli {
+
+bool IsHelp(const char* a) {
+    return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
+}
+
+int UsageError(const char* usage, const char* message) {
+    if (message) std::fprintf(stderr, "zerimo-cli: %s\n", message);
+    std::fputs(usage, stderr);
+    return kExitUsage;
 }
 
 bool ParseInt(const char* s, long lo, long hi, long& out) {
@@ -232,9 +236,14 @@ bool ParseInt(const char* s, long lo, long hi, long& out) {
     return true;
 }
 
+} // namespace cli
+
+namespace {
+
 int Convert(int argc, char** argv) {
     std::vector<std::string> files;
     long quality = 100, frame = 0;
+    bool autoRotate = true;
     for (int i = 0; i < argc; ++i) {
         if (IsHelp(argv[i])) {
             std::fputs(kConvertUsage, stdout);
@@ -247,6 +256,8 @@ int Convert(int argc, char** argv) {
             if (!ParseInt(argv[++i], isQuality ? 1 : 0, isQuality ? 100 : 0x7FFFFFFF,
                           isQuality ? quality : frame))
                 return UsageError(kConvertUsage, (std::string("bad value for ") + argv[i - 1]).c_str());
+        } else if (std::strcmp(argv[i], "--no-auto-rotate") == 0) {
+            autoRotate = false;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return UsageError(kConvertUsage, (std::string("unknown option ") + argv[i]).c_str());
         } else {
@@ -257,35 +268,23 @@ int Convert(int argc, char** argv) {
     const std::string& in = files[0];
     const std::string& out = files[1];
 
-    const ImageCodecInfo* codec = EncoderForPath(out);
-    if (!codec) {
-        std::fprintf(stderr, "zerimo-cli: no encoder writes '%s'\n", out.c_str());
-        return kExitFailure;
-    }
-    auto img = Image::FromFile(in, true);
-    if (Status s = img->GetLastStatus(); s != Ok) {
-        std::fprintf(stderr, "zerimo-cli: cannot decode '%s': %s\n", in.c_str(), StatusName(s));
+    zerimo::CHeadlessHost host;
+    host.settings.jpegQuality = int(quality);
+    zerimo::CZerimoDoc doc(host);
+    doc.LoadImageFile(nullptr, in, false);
+    if (!doc.imageLoaded) {
+        std::fprintf(stderr, "zerimo-cli: cannot decode '%s'\n", in.c_str());
         return kExitFailure;
     }
     if (frame > 0) {
-        std::vector<Guid> dims(img->GetFrameDimensionsCount());
-        Status s =
-            dims.empty() ? InvalidParameter : img->GetFrameDimensionsList(dims.data(), uint32_t(dims.size()));
-        if (s == Ok) s = img->SelectActiveFrame(dims[0], uint32_t(frame));
-        if (s != Ok) {
-            std::fprintf(stderr, "zerimo-cli: '%s' has no frame %ld: %s\n", in.c_str(), frame, StatusName(s));
+        if (uint32_t(frame) >= doc.frameCount || !doc.SelectFrame(uint32_t(frame))) {
+            std::fprintf(stderr, "zerimo-cli: '%s' has no frame %ld\n", in.c_str(), frame);
             return kExitFailure;
         }
+        doc.currentFrame = int(frame);
     }
-    EncoderParameters params;
-    if (codec->FormatID == ImageFormatJPEG) params.AddLong(EncoderQuality, uint32_t(quality));
-    if (codec->FormatID == ImageFormatTIFF)
-        params.AddLong(EncoderColorDepth, GetPixelFormatSize(img->GetPixelFormat()));
-    if (Status s = img->Save(out, codec->Clsid, &params); s != Ok) {
-        std::fprintf(stderr, "zerimo-cli: cannot write '%s': %s\n", out.c_str(), StatusName(s));
-        return kExitFailure;
-    }
-    return kExitOk;
+    if (autoRotate) doc.ApplyExifOrientation();
+    return doc.SaveImageFile(out, nullptr, true) ? kExitOk : kExitFailure;
 }
 
 } // namespace
@@ -299,5 +298,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "info") return Info(argc - 2, argv + 2);
     if (cmd == "convert") return Convert(argc - 2, argv + 2);
+    if (cmd == "script") return Script(argc - 2, argv + 2);
+    if (cmd == "batch") return Batch(argc - 2, argv + 2);
     return UsageError(kUsage, ("unknown command '" + cmd + "'").c_str());
 }
