@@ -5,6 +5,7 @@
 
 #include "imaging/Image.h"
 
+#include <span>
 #include <string>
 
 namespace zerimo {
@@ -23,6 +24,14 @@ class QImageProperties {
   private:
     const imaging::Image* image_;
 };
+
+/// One row of the tag-name table.
+struct PropertyTagRow {
+    imaging::PROPID id;
+    const char* name;
+};
+/// The tag-name table in the order PropertyTagName searches it.
+std::span<const PropertyTagRow> PropertyTagRows();
 
 /// The file section of `path`; empty for an empty path.
 std::string DescribeFile(const std::string& path);
