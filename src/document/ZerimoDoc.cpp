@@ -250,7 +250,10 @@ void CZerimoDoc::RefreshFrameCount() {
 }
 
 void CZerimoDoc::RefreshTransparency() {
-    hasTransparency = previewImage ? HasTransparency(previewImage) : HasTransparency(GetBitmap());
+    const ImagePtr img = previewImage ? previewImage : GetBitmap();
+    hasTransparency = HasTransparency(img);
+    // The test asks for items that most images lack; that is no error of the image's.
+    if (img) img->GetLastStatus();
 }
 
 void CZerimoDoc::SetImage(ImagePtr image, bool recordUndo) {
@@ -370,7 +373,11 @@ void CZerimoDoc::LoadImageFile(Stream* stream, const std::string& path, bool rec
 void CZerimoDoc::ApplyExifOrientation() {
     if (!bitmap) return;
     const uint32_t size = bitmap->GetPropertyItemSize(kOrientation);
-    if (size == 0) return;
+    if (size == 0) {
+        // An image without the item is not in error: the property copier would otherwise skip it.
+        bitmap->GetLastStatus();
+        return;
+    }
     std::vector<uint64_t> buffer((size + 7) / 8, 0);
     auto* item = reinterpret_cast<PropertyItem*>(buffer.data());
     if (bitmap->GetPropertyItem(kOrientation, size, item) != Ok || item->length == 0) return;

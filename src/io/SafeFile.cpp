@@ -37,7 +37,10 @@ std::unique_ptr<SafeFile> SafeFile::Create(const std::string& target) {
     }
     struct stat st {};
     if (::stat(f->target_.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || ::access(f->target_.c_str(), W_OK) != 0) return nullptr;
+        // A file without write permission stays as it is, even for a user whom the system would let
+        // write it anyway.
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(f->target_.c_str(), W_OK) != 0)
+            return nullptr;
         f->mode_ = st.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
