@@ -53,11 +53,16 @@ check "unknown extension" 1 "$cli" convert "$sample" "$tmp/out.xyz"
 expect_one_error_line "unknown extension"
 
 # Conversions through every encoder read back with the sample's size.
-for ext in png bmp tif gif jpg JPEG; do
+for ext in png bmp tif jpg JPEG; do
   check "convert to .$ext" 0 "$cli" convert "$sample" "$tmp/out.$ext" --quality 80
   check "read back .$ext" 0 "$cli" info --json "$tmp/out.$ext"
   expect_out "read back .$ext" '"width":768,"height":512'
 done
+
+# GIF holds 8-bit images: an 8-bit source converts, a deeper one needs the colour reduction.
+check "8-bit to .gif" 0 "$cli" convert "$data/gif/static_transparent.gif" "$tmp/out8.gif"
+check "24-bit to .gif" 1 "$cli" convert "$sample" "$tmp/out24.gif"
+expect_one_error_line "24-bit to .gif"
 
 # Frames: an animated GIF's second frame converts, a frame past the end fails.
 gif="$data/gif/animated_loop_interlaced.gif"
@@ -66,6 +71,47 @@ if [ -f "$gif" ]; then
   check "convert --frame 999" 1 "$cli" convert "$gif" "$tmp/f999.png" --frame 999
   expect_one_error_line "frame past the end"
 fi
+
+# script: one document through its commands; state is one JSON line.
+cp "$sample" "$tmp/a.jpg"
+cp "$sample" "$tmp/b.jpg"
+printf 'open %s\nstate\nnext\nstate\nundo\nsaveas %s\nstate\nnosuch\n' "$tmp/a.jpg" "$tmp/c.png" >"$tmp/s1"
+check "script run" 1 "$cli" script "$tmp/s1"
+state_keys='^\{"title":"a.jpg","path":"[^"]*/a.jpg","modified":false,"canUndo":false,"canRedo":false,"historySize":1,"position":1,"width":768,"height":512,"pixelFormat":137224,"bitsPerPixel":24,"frameCount":1,"currentFrame":0,"hasTransparency":false,"busy":false\}$'
+expect_out "script state keys" "$state_keys"
+expect_out "script next" '"title":"b.jpg"'
+expect_out "script saveas" '"title":"c.png","path":"[^"]*/c.png"'
+if ! grep -q '^message: disabled: undo$' "$tmp/err"; then echo "FAIL: undo on a fresh open is refused"; fails=$((fails + 1)); fi
+if ! grep -q "unknown command 'nosuch'" "$tmp/err"; then echo "FAIL: unknown script command"; fails=$((fails + 1)); fi
+printf 'open %s\n' "$tmp/none.png" | "$cli" script - >"$tmp/out" 2>"$tmp/err"
+if ! grep -q '^message: Failed to open document.$' "$tmp/err"; then echo "FAIL: open failure message"; cat "$tmp/err"; fails=$((fails + 1)); fi
+check "script --answer" 2 "$cli" script --answer maybe
+
+# info --report: the properties report of the file.
+check "info --report" 0 "$cli" info --report "$sample"
+expect_out "report file line" '^File: .*kodim23.jpg'
+expect_out "report format" '^Format: JPEG'
+expect_out "report pixels" '^Pixels: 768 × 512'
+
+# convert writes what the save chain writes, and its failure line is the save message.
+check "convert to ico" 0 "$cli" convert "$sample" "$tmp/out.ico"
+check "convert to webp" 0 "$cli" convert "$sample" "$tmp/out.webp" --quality 70
+check "read back webp" 0 "$cli" info --report "$tmp/out.webp"
+expect_out "webp size" '^Pixels: 768 × 512'
+check "convert to emf" 0 "$cli" convert "$sample" "$tmp/out.emf"
+check "convert unwritable" 1 "$cli" convert "$sample" "$tmp/no/such/dir.png"
+if ! grep -q "^message: Failed to save image in '$tmp/no/such/dir.png' file$" "$tmp/err"; then echo "FAIL: save message"; cat "$tmp/err"; fails=$((fails + 1)); fi
+
+# batch: prefix and folder, undecodable files skipped, one target per base name (the later wins).
+mkdir -p "$tmp/batch"
+cp "$data/png/basn0g01.png" "$tmp/a.png"
+check "batch" 0 "$cli" batch --to png --prefix p_ --out "$tmp/batch" "$tmp/a.jpg" "$tmp/junk.png" "$tmp/a.png"
+[ -f "$tmp/batch/p_a.png" ] || { echo "FAIL: batch output missing"; fails=$((fails + 1)); }
+[ -f "$tmp/batch/p_junk.png" ] && { echo "FAIL: undecodable file written"; fails=$((fails + 1)); }
+check "batch read back" 0 "$cli" info --json "$tmp/batch/p_a.png"
+expect_out "the later file wins" '"width":32,"height":32'
+check "batch unwritable" 1 "$cli" batch --to png --out "$tmp/no/such" "$tmp/a.jpg"
+check "batch usage" 2 "$cli" batch --to png "$tmp/a.jpg"
 
 if [ "$fails" -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
 echo "all cli checks passed"
