@@ -35,3 +35,8 @@ grep -h 'medians' /tmp/zerimo-lockbits_bench.txt | sed 's/\x1b\[[0-9;]*m//g; s/^
 echo "  (limit 3)"
 echo "JPEG open, 24 megapixels:"
 "$bin/jpeg_bench" --peak | sed 's/^/  /'
+run document_bench
+echo "Document:"
+pair /tmp/zerimo-document_bench.txt BM_OpenDocumentJpeg/real_time BM_ReadAndDecodeBareLibjpeg/real_time 1.15 2
+grep -h 'BM_GetNextListing10000/real_time_median\|BM_UndoRedo24MP_median' /tmp/zerimo-document_bench.txt | awk '{ printf "  %-40s %8.3f %s\n", $1, $2, $3 }'
+echo "  (Get Next limit 30 ms)"
