@@ -1,1 +1,0 @@
-// Gives every core library at least one translation unit while its folder is being filled.
