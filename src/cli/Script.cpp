@@ -1,6 +1,7 @@
 // zerimo-cli script: one document driven by one command a line.
 
 #include "Cli.h"
+#include "ScriptCommands.h"
 
 #include "document/Commands.h"
 #include "document/ZerimoDoc.h"
@@ -19,9 +20,8 @@ namespace {
 const char* const kScriptUsage =
     "usage: zerimo-cli script [--answer yes|no|cancel] [--width W --height H] [FILE|-]\n"
     "\n"
-    "Runs one document through the commands of FILE (standard input for '-' or none), one a line:\n"
-    "  open PATH | new | save | saveas PATH | undo | redo | next | prev | delete | wallpaper\n"
-    "  autorotate | report | state\n"
+    "Runs one document through the commands of FILE (standard input for '-' or none), one a line\n"
+    "(listed below).\n"
     "Message boxes print as 'message: TEXT' on standard error; 'Save changes to ...?' is answered\n"
     "with --answer (default no). A command that the menu would disable prints\n"
     "'message: disabled: NAME'. 'state' prints one JSON line. Blank lines and '#' comments are\n"
@@ -67,12 +67,97 @@ void PrintState(CZerimoDoc& doc) {
 
 namespace cli {
 
+std::vector<ScriptCommand>& ScriptCommands() {
+    static std::vector<ScriptCommand> commands;
+    return commands;
+}
+
+namespace {
+
+bool Done(bool) {
+    return true;
+}
+
+// The document's own commands; the operations of other areas register theirs beside them.
+const ScriptRegistrar documentCommands({
+    {"open", ID_FILE_OPEN, 1, -1,
+     [](ScriptContext& c, auto&, const std::string& rest) { return Done(c.doc.OpenDocumentFile(rest)); },
+     "open PATH"},
+    {"new", ID_FILE_NEW, 0, 0, [](ScriptContext& c, auto&, auto&) { return Done(c.doc.NewDocument()); },
+     "new"},
+    {"save", ID_FILE_SAVE, 0, 0, [](ScriptContext& c, auto&, auto&) { return Done(c.doc.DoFileSave()); },
+     "save"},
+    {"saveas", ID_FILE_SAVE_AS, 1, -1,
+     [](ScriptContext& c, auto&, const std::string& rest) {
+         c.host.savePath = rest;
+         c.doc.DoSave(c.doc.GetPathName());
+         c.host.savePath.clear();
+         return true;
+     },
+     "saveas PATH"},
+    {"undo", ID_EDIT_UNDO, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnEditUndo();
+         return true;
+     },
+     "undo"},
+    {"redo", ID_EDIT_REDO, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnEditRedo();
+         return true;
+     },
+     "redo"},
+    {"next", ID_GET_NEXT, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnGetNext();
+         return true;
+     },
+     "next"},
+    {"prev", ID_GET_PREV, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnGetPrev();
+         return true;
+     },
+     "prev"},
+    {"delete", ID_DELETE, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnDelete();
+         return true;
+     },
+     "delete"},
+    {"wallpaper", ID_WALLPAPER, 0, 0,
+     [](ScriptContext& c, auto&, auto&) { return Done(c.doc.OnWallpaper()); }, "wallpaper"},
+    {"autorotate", ID_AUTO_ROTATE, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         c.doc.OnAutoRotate();
+         return true;
+     },
+     "autorotate"},
+    {"report", ID_PROPERTIES, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         std::fputs(c.doc.BuildPropertiesReport().c_str(), stdout);
+         std::fflush(stdout);
+         return true;
+     },
+     "report"},
+    {"state", 0, 0, 0,
+     [](ScriptContext& c, auto&, auto&) {
+         PrintState(c.doc);
+         return true;
+     },
+     "state"},
+});
+
+} // namespace
+
 int Script(int argc, char** argv) {
     CHeadlessHost host;
     std::string file = "-";
     for (int i = 0; i < argc; ++i) {
         if (IsHelp(argv[i])) {
             std::fputs(kScriptUsage, stdout);
+            std::fputs("\ncommands:\n", stdout);
+            for (const auto& c : ScriptCommands()) std::printf("  %s\n", c.help.c_str());
             return kExitOk;
         }
         const std::string a = argv[i];
@@ -127,69 +212,29 @@ int Script(int argc, char** argv) {
         std::string arg = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         while (!arg.empty() && (arg.back() == ' ' || arg.back() == '\t')) arg.pop_back();
 
-        struct Entry {
-            const char* name;
-            unsigned id; // 0: always allowed
-            bool needsArg;
-        };
-        static const Entry entries[] = {
-            {"open", ID_FILE_OPEN, true},
-            {"new", ID_FILE_NEW, false},
-            {"save", ID_FILE_SAVE, false},
-            {"saveas", ID_FILE_SAVE_AS, true},
-            {"undo", ID_EDIT_UNDO, false},
-            {"redo", ID_EDIT_REDO, false},
-            {"next", ID_GET_NEXT, false},
-            {"prev", ID_GET_PREV, false},
-            {"delete", ID_DELETE, false},
-            {"wallpaper", ID_WALLPAPER, false},
-            {"autorotate", ID_AUTO_ROTATE, false},
-            {"report", ID_PROPERTIES, false},
-            {"state", 0, false},
-        };
-        const Entry* e = nullptr;
-        for (const auto& x : entries)
+        std::vector<std::string> args;
+        {
+            std::istringstream words(arg);
+            for (std::string w; words >> w;) args.push_back(w);
+        }
+        const ScriptCommand* e = nullptr;
+        for (const auto& x : ScriptCommands())
             if (cmd == x.name) e = &x;
-        if (!e || e->needsArg != !arg.empty()) {
+        if (!e || int(args.size()) < e->minArgs || (e->maxArgs >= 0 && int(args.size()) > e->maxArgs)) {
             std::fprintf(stderr, "zerimo-cli: line %d: %s '%s'\n", lineNo,
                          e ? "bad arguments for" : "unknown command", cmd.c_str());
             rc = kExitFailure;
             continue;
         }
-        if (e->id && !QueryCommand(doc, e->id).enabled) {
-            std::fprintf(stderr, "message: disabled: %s\n", e->name);
+        if (e->commandId && !QueryCommand(doc, e->commandId).enabled) {
+            std::fprintf(stderr, "message: disabled: %s\n", e->name.c_str());
             continue;
         }
-        if (cmd == "open")
-            doc.OpenDocumentFile(arg);
-        else if (cmd == "new")
-            doc.NewDocument();
-        else if (cmd == "save")
-            doc.DoFileSave();
-        else if (cmd == "saveas") {
-            host.savePath = arg;
-            doc.DoSave(doc.GetPathName());
-            host.savePath.clear();
-        } else if (cmd == "undo")
-            doc.OnEditUndo();
-        else if (cmd == "redo")
-            doc.OnEditRedo();
-        else if (cmd == "next")
-            doc.OnGetNext();
-        else if (cmd == "prev")
-            doc.OnGetPrev();
-        else if (cmd == "delete")
-            doc.OnDelete();
-        else if (cmd == "wallpaper")
-            doc.OnWallpaper();
-        else if (cmd == "autorotate")
-            doc.OnAutoRotate();
-        else if (cmd == "report") {
-            std::string report = doc.BuildPropertiesReport();
-            std::fputs(report.c_str(), stdout);
-            std::fflush(stdout);
-        } else if (cmd == "state")
-            PrintState(doc);
+        ScriptContext ctx{doc, host};
+        if (!e->run(ctx, args, arg)) {
+            std::fprintf(stderr, "zerimo-cli: line %d: bad arguments for '%s'\n", lineNo, cmd.c_str());
+            rc = kExitFailure;
+        }
         // Work posted by background jobs completes before the next line.
         host.WaitForPosts([&] { return doc.busy != 0; });
         host.RunPosted();
