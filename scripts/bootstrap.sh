@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev liblcms2-dev zlib1g-dev libwebp-dev webp shared-mime-info
   qt6-base-dev imagemagick
+  libheif-dev libheif-examples libavif-bin netpbm apngasm
 )
 
 missing=()
