@@ -1,5 +1,6 @@
 #include "imaging/Codec.h"
 #include "imaging/codecs/Codecs.h"
+#include "imaging/codecs/metafile/Metafile.h"
 
 #include <array>
 #include <cstring>
@@ -70,8 +71,8 @@ std::array<DecoderSlot, 8>& DecoderTable() {
         {BmpCodecInfo(), &BmpDecoder()},
         {JpegCodecInfo(), &JpegDecoder()},
         {GifCodecInfo(), &GifDecoder()},
-        {EmfCodecInfo(), nullptr}, // installed by the metafile layer
-        {WmfCodecInfo(), nullptr},
+        {EmfCodecInfo(), &EmfDecoder()},
+        {WmfCodecInfo(), &WmfDecoder()},
         {TiffCodecInfo(), &TiffDecoder()},
         {PngCodecInfo(), &PngDecoder()},
         {IcoCodecInfo(), &IcoDecoder()},
