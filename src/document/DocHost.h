@@ -4,9 +4,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+namespace imaging {
+class Image;
+}
 
 namespace zerimo {
 
@@ -58,6 +63,13 @@ class CDocHost {
     virtual void MainWindowSize(int& width, int& height) = 0;
     /// A file opened through the framework joins the recent-file list.
     virtual void AddToRecentFiles(const std::string& path) = 0;
+    /// The image of the file `path` when it was decoded ahead of time (the viewer reads the
+    /// neighbours of the open image in the background), handed over; null otherwise, and the
+    /// document decodes the file itself.
+    virtual std::shared_ptr<imaging::Image> TakeDecodedImage(const std::string& path) {
+        (void)path;
+        return nullptr;
+    }
 };
 
 /// A host without windows: messages go to standard error as "message: TEXT", questions get the

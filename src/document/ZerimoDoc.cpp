@@ -356,7 +356,9 @@ bool CZerimoDoc::PasteDib(const uint8_t* dib, size_t size) {
 void CZerimoDoc::LoadImageFile(Stream* stream, const std::string& path, bool recordUndo) {
     busy = 0;
     frameCount = 0;
-    bitmap = DecodeImageFile(path, stream);
+    // The viewer may have decoded the file already while the previous image was shown.
+    bitmap = stream ? nullptr : host.TakeDecodedImage(path);
+    if (!bitmap) bitmap = DecodeImageFile(path, stream);
     if (!Image::Usable(bitmap)) {
         imageLoaded = false;
         return;
