@@ -29,6 +29,7 @@ const char* const kUsage =
     "                                        decode IN and write OUT by its extension\n"
     "  script [FILE|-]                       drive one document with one command a line\n"
     "  batch --to EXT --out DIR FILE...      convert many files into one format\n"
+    "  quantize IN OUT --colors N [--method M]  reduce the colours of one file\n"
     "\n"
     "Run 'zerimo-cli <command> --help' for a command's options.\n";
 
@@ -300,5 +301,6 @@ int main(int argc, char** argv) {
     if (cmd == "convert") return Convert(argc - 2, argv + 2);
     if (cmd == "script") return Script(argc - 2, argv + 2);
     if (cmd == "batch") return Batch(argc - 2, argv + 2);
+    if (cmd == "quantize") return Quantize(argc - 2, argv + 2);
     return UsageError(kUsage, ("unknown command '" + cmd + "'").c_str());
 }

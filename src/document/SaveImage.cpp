@@ -68,8 +68,19 @@ bool CZerimoDoc::SaveImageFile(const std::string& path, Image* image, bool batch
     bool ok = true;
     if (ext == ".gif" && image->GetPixelFormat() != PixelFormat8bppIndexed) {
         // GIF holds 8-bit indices: the document's own bitmap is reduced in place (no undo step).
-        if (image == bitmap.get() && ConvertTo(PixelFormat8bppIndexed, false)) {
-            keep = bitmap;
+        ImagePtr converted;
+        if (image == bitmap.get()) {
+            if (ConvertTo(PixelFormat8bppIndexed, false)) converted = bitmap;
+        } else {
+            // Another image (a batch source, a preview) is converted without touching the document.
+            const ImagePtr source(ImagePtr(), image);
+            converted = quantizer.ConvertImage(source, JobPnnRgb, PixelFormat8bppIndexed, true,
+                                               [this](const std::string& text) {
+                                                   host.ShowMessage(text, MessageIcon::Warning);
+                                               });
+        }
+        if (converted) {
+            keep = converted;
             image = keep.get();
         } else if (!IsIndexedPixelFormat(image->GetPixelFormat())) {
             ok = false;

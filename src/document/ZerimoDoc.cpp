@@ -160,6 +160,7 @@ bool CZerimoDoc::OnNewDocument() {
     }
     imageLoaded = ok;
     busy = 0;
+    quantizer.Stop();
     return imageLoaded;
 }
 
@@ -355,6 +356,7 @@ bool CZerimoDoc::PasteDib(const uint8_t* dib, size_t size) {
 
 void CZerimoDoc::LoadImageFile(Stream* stream, const std::string& path, bool recordUndo) {
     busy = 0;
+    quantizer.Stop();
     frameCount = 0;
     // The viewer may have decoded the file already while the previous image was shown.
     bitmap = stream ? nullptr : host.TakeDecodedImage(path);
@@ -427,10 +429,6 @@ void CZerimoDoc::BakeAdjustments() {
     displayAttributes = ImageAttributes();
     adjustmentsPending = 0;
     SetImage(baked, true);
-}
-
-bool CZerimoDoc::ConvertTo(PixelFormat, bool) {
-    return false;
 }
 
 std::string CZerimoDoc::BuildPropertiesReport() {

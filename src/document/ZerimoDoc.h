@@ -10,6 +10,7 @@
 #include "imaging/ImageAttributes.h"
 #include "imaging/Stream.h"
 #include "imaging/Types.h"
+#include "quant/QColorQuantizer.h"
 
 #include <memory>
 #include <string>
@@ -96,7 +97,9 @@ class CZerimoDoc {
     void ApplyExifOrientation();
     /// Draws pending display adjustments into the bitmap.
     void BakeAdjustments();
-    /// The colour reduction of the bitmap to `format`; false until a quantizer is available.
+    /// The colour reduction of the bitmap to `format`: at once, or as a job of `quantizer` whose
+    /// result arrives through the host. False when there is no bitmap or a synchronous conversion
+    /// failed.
     bool ConvertTo(imaging::PixelFormat format, bool asynchronous);
 
     // ---- navigation ----
@@ -143,6 +146,12 @@ class CZerimoDoc {
     int slideShow = 0;
     /// The outcome of the last LoadImageFile or OnNewDocument.
     bool imageLoaded = false;
+
+    // ---- colour reduction ----
+    /// The document's colour-reduction worker.
+    QColorQuantizer quantizer;
+    /// Starts the quantizer's stored job; its result comes back through the host (WM_APP + 9).
+    void StartConversionJob();
 
   private:
     void RefreshFrameCount();

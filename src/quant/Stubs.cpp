@@ -1,0 +1,9 @@
+#include "quant/Quantizers.h"
+namespace zerimo {
+bool SpatialQuantize(imaging::Image&, imaging::Image&, uint32_t&, bool, QuantRun&) {
+    return false;
+}
+bool EdgeAwareQuantize(imaging::Image&, imaging::Image&, uint32_t&, bool, QuantRun&) {
+    return false;
+}
+} // namespace zerimo
