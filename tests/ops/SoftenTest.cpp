@@ -73,7 +73,9 @@ TEST(Soften, LeavesBordersAlphaAndSourceAlone) {
         for (int x = 0; x < 9; ++x) {
             const size_t i = size_t(y) * 9 + x;
             EXPECT_EQ(AlphaOf(after[i]), AlphaOf(before[i]));
-            if (x == 0 || y == 0 || x == 8 || y == 6) EXPECT_EQ(after[i], before[i]) << x << "," << y;
+            if (x == 0 || y == 0 || x == 8 || y == 6) {
+                EXPECT_EQ(after[i], before[i]) << x << "," << y;
+            }
         }
 }
 
