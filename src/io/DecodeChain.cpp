@@ -1,6 +1,11 @@
 #include "io/DecodeChain.h"
 
 #include "io/WebP.h"
+#include "io/apng/Apng.h"
+#include "io/heif/Heif.h"
+#include "io/pcx/Pcx.h"
+#include "io/psd/Psd.h"
+#include "io/tga/Tga.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +19,12 @@ using imaging::Stream;
 const ChainReaders& DefaultReaders() {
     static const ChainReaders readers = [] {
         ChainReaders r;
+        r.psd = [](const std::string& path) { return ReadPsd(path); };
+        r.tga = [](const std::string& path) { return ReadTga(path); };
+        r.apng = [](Stream& s) { return DecodeApng(s); };
         r.webp = [](Stream& s) { return ReadWebp(s); };
+        r.heif = [](Stream& s) { return ReadHeif(s); };
+        r.pcx = [](const uint8_t* data, size_t size) { return ReadPcx(data, size); };
         return r;
     }();
     return readers;

@@ -5,6 +5,7 @@
 #include "io/IconWriter.h"
 #include "io/SafeFile.h"
 #include "io/WebP.h"
+#include "io/heif/Heif.h"
 
 #include <vector>
 
@@ -13,7 +14,9 @@ namespace zerimo {
 using namespace imaging;
 
 HeifWriterFn& HeifWriterSlot() {
-    static HeifWriterFn writer;
+    static HeifWriterFn writer = [](Image& image, Stream& out, const std::string& ext, int quality) {
+        return WriteHeif(image, out, ext, quality);
+    };
     return writer;
 }
 
