@@ -13,6 +13,7 @@ bool ParseInt(const char* s, long lo, long hi, long& out);
 
 int Script(int argc, char** argv);
 int Batch(int argc, char** argv);
+int Decode(int argc, char** argv);
 int Quantize(int argc, char** argv);
 
 } // namespace cli

@@ -301,6 +301,7 @@ int main(int argc, char** argv) {
     if (cmd == "convert") return Convert(argc - 2, argv + 2);
     if (cmd == "script") return Script(argc - 2, argv + 2);
     if (cmd == "batch") return Batch(argc - 2, argv + 2);
+    if (cmd == "decode") return Decode(argc - 2, argv + 2);
     if (cmd == "quantize") return Quantize(argc - 2, argv + 2);
     return UsageError(kUsage, ("unknown command '" + cmd + "'").c_str());
 }
