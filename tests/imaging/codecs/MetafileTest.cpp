@@ -425,6 +425,39 @@ TEST(MetafileRecords, EachFamilyDrawsWhereItShould) {
              b.Raw(81, p);
          },
          {{20, 20, kWhite}}},
+        {"bitblt copies pixel for pixel",
+         [](EmfBuilder& b) {
+             std::vector<uint8_t> bits;
+             const std::vector<uint8_t> info = Dib32(2, 2, {kRed, kGreen, kBlue, kWhite}, &bits);
+             std::vector<uint8_t> p;
+             for (int i = 0; i < 4; ++i) Put32(p, 0);
+             for (uint32_t v : {10u, 10u, 2u, 2u, 0x00CC0020u, 0u, 0u}) Put32(p, v);
+             for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) PutF(p, f);
+             Put32(p, 0);
+             Put32(p, 0);
+             Put32(p, 100);
+             Put32(p, uint32_t(info.size()));
+             Put32(p, uint32_t(100 + info.size()));
+             Put32(p, uint32_t(bits.size()));
+             p.insert(p.end(), info.begin(), info.end());
+             p.insert(p.end(), bits.begin(), bits.end());
+             b.Raw(76, p);
+         },
+         {{10, 10, kRed}, {11, 10, kGreen}, {10, 11, kBlue}, {11, 11, kWhite}, {12, 12, kClear}}},
+        {"set DIB bits to the device at its size",
+         [](EmfBuilder& b) {
+             std::vector<uint8_t> bits;
+             const std::vector<uint8_t> info = Dib32(2, 2, {kRed, kGreen, kBlue, kWhite}, &bits);
+             std::vector<uint8_t> p;
+             for (int i = 0; i < 4; ++i) Put32(p, 0);
+             for (uint32_t v : {30u, 5u, 0u, 0u, 2u, 2u, 76u, uint32_t(info.size()),
+                                uint32_t(76 + info.size()), uint32_t(bits.size()), 0u, 0u, 2u})
+                 Put32(p, v);
+             p.insert(p.end(), info.begin(), info.end());
+             p.insert(p.end(), bits.begin(), bits.end());
+             b.Raw(80, p);
+         },
+         {{30, 5, kRed}, {31, 5, kGreen}, {30, 6, kBlue}, {31, 6, kWhite}, {29, 5, kClear}}},
         {"mask and image keep the transparent surroundings",
          [](EmfBuilder& b) {
              // SRCAND with a mask (white = keep), then SRCPAINT with the image (black = nothing).
@@ -518,6 +551,47 @@ TEST(MetafileRecords, TextIsDrawnInItsColourAndAlignment) {
             EXPECT_LT(std::abs(int(minX + maxX) / 2 - 60), 4);
         }
     }
+}
+
+TEST(MetafileRecords, PictureScalesToTheRequestedSize) {
+    EmfBuilder b(40, 20);
+    b.Brush(1, 0, Cr(255, 0, 0)).Select(1).NoPen().Rect(10, 5, 20, 15);
+    auto img = Decode(b.Bytes());
+    ASSERT_EQ(img->GetLastStatus(), Ok);
+    const auto px = Raster(*img, 160, 40); // four times wider, twice as high
+    ASSERT_EQ(px.size(), 160u * 40u);
+    EXPECT_EQ(At(px, 160, 41, 11), kRed);
+    EXPECT_EQ(At(px, 160, 78, 28), kRed);
+    EXPECT_EQ(At(px, 160, 38, 20), kClear);
+    EXPECT_EQ(At(px, 160, 82, 20), kClear);
+    EXPECT_EQ(At(px, 160, 60, 8), kClear);
+}
+
+TEST(MetafileRecords, AlphaBlendMixesWithWhatIsBelow) {
+    EmfBuilder b(20, 20);
+    b.Brush(1, 0, Cr(0, 0, 255)).Select(1).NoPen().Rect(0, 0, 20, 20);
+    // One premultiplied half-transparent red pixel stretched over everything, constant alpha 255.
+    std::vector<uint8_t> info, bits;
+    info = Dib32(1, 1, {0}, &bits);
+    bits = {0x00, 0x00, 0x80, 0x80};
+    std::vector<uint8_t> p;
+    for (int i = 0; i < 4; ++i) Put32(p, 0);
+    for (uint32_t v : {0u, 0u, 20u, 20u, 0x01FF0000u, 0u, 0u}) Put32(p, v);
+    for (float f : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) PutF(p, f);
+    for (uint32_t v : {0u, 0u, 108u, uint32_t(info.size()), uint32_t(108 + info.size()), 4u, 1u, 1u})
+        Put32(p, v);
+    p.insert(p.end(), info.begin(), info.end());
+    p.insert(p.end(), bits.begin(), bits.end());
+    b.Raw(114, p);
+    auto img = Decode(b.Bytes());
+    ASSERT_EQ(img->GetLastStatus(), Ok);
+    const auto px = Raster(*img);
+    ASSERT_EQ(px.size(), 400u);
+    const ARGB c = At(px, 20, 10, 10);
+    EXPECT_EQ(AlphaOf(c), 255);
+    EXPECT_NEAR(RedOf(c), 128, 2);
+    EXPECT_EQ(GreenOf(c), 0);
+    EXPECT_NEAR(BlueOf(c), 127, 2);
 }
 
 // ---- Windows metafiles ---------------------------------------------------------------------------------
@@ -637,6 +711,75 @@ TEST(WmfRecords, StretchDibAndText) {
     EXPECT_EQ(At(px, 40, 30, 5), kGreen);
     EXPECT_EQ(At(px, 40, 10, 15), kBlue);
     EXPECT_GT(Count(px, [](ARGB v) { return AlphaOf(v) > 128 && (v & 0xFFFFFF) == 0xFF0000; }), 20u);
+}
+
+TEST(WmfRecords, BitmapAndClipRecords) {
+    std::vector<uint8_t> bits;
+    const std::vector<uint8_t> info = Dib32(2, 2, {kRed, kGreen, kBlue, kWhite}, &bits);
+    std::vector<uint8_t> dib = info;
+    dib.insert(dib.end(), bits.begin(), bits.end());
+    auto withDib = [&dib](std::vector<uint16_t> w) {
+        for (size_t i = 0; i < dib.size(); i += 2) w.push_back(uint16_t(dib[i] | (dib[i + 1] << 8)));
+        return w;
+    };
+    struct Probe {
+        uint32_t x, y;
+        ARGB colour;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(WmfBuilder&)> build;
+        std::vector<Probe> probes;
+    };
+    const std::vector<Case> cases = {
+        {"DIB stretch blit",
+         [&](WmfBuilder& b) {
+             b.Words(0x0B41, withDib({0x0020, 0x00CC, 2, 2, 0, 0, 40, 40, 0, 0}));
+         },
+         {{10, 10, kRed}, {30, 10, kGreen}, {10, 30, kBlue}, {30, 30, kWhite}}},
+        {"DIB blit at its size",
+         [&](WmfBuilder& b) {
+             b.Words(0x0940, withDib({0x0020, 0x00CC, 0, 0, 2, 2, 5, 7}));
+         },
+         {{7, 5, kRed}, {8, 5, kGreen}, {7, 6, kBlue}, {8, 6, kWhite}, {9, 5, kClear}}},
+        {"DIB bits to the device",
+         [&](WmfBuilder& b) {
+             b.Words(0x0D33, withDib({0, 2, 0, 0, 0, 2, 2, 20, 20}));
+         },
+         {{20, 20, kRed}, {21, 21, kWhite}, {22, 22, kClear}}},
+        {"pattern blit and intersected clip",
+         [](WmfBuilder& b) {
+             b.R(0x02FC, {0, 0xFF00, 0, 0});
+             b.R(0x012D, {0});
+             b.R(0x0416, {40, 20, 0, 0}); // clip to the left half
+             b.R(0x061D, {0x0021, 0x00F0, 40, 40, 0, 0});
+         },
+         {{10, 20, kGreen}, {30, 20, kClear}}},
+        {"region selected as the clip",
+         [](WmfBuilder& b) {
+             // A region of one scan: rows 0..40, columns 20..40.
+             b.R(0x06FF, {0, 6, 0, 0, 28, 1, 2, 20, 0, 40, 40, 2, 0, 40, 20, 40, 2});
+             b.R(0x012C, {0});
+             b.R(0x02FC, {0, 0, 0x00FF, 0});
+             b.R(0x012D, {1});
+             b.R(0x02FA, {5, 0, 0, 0, 0});
+             b.R(0x012D, {2});
+             b.R(0x041B, {40, 40, 0, 0});
+         },
+         {{10, 20, kClear}, {30, 20, kBlue}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WmfBuilder b;
+        b.R(0x020C, {40, 40});
+        c.build(b);
+        auto img = Decode(b.Bytes(true, 40, 40, 96));
+        ASSERT_EQ(img->GetLastStatus(), Ok);
+        const auto px = Raster(*img);
+        ASSERT_EQ(px.size(), 1600u);
+        for (const Probe& p : c.probes)
+            EXPECT_EQ(At(px, 40, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+    }
 }
 
 // ---- writing -------------------------------------------------------------------------------------------

@@ -55,13 +55,29 @@ QRect OutputRect(const QRectF& r, const QImage& target) {
     return limited.toAlignedRect();
 }
 
+// An area in output pixels as a region. Only the part over the output is converted: a region
+// is built row by row, and a shape reaching far outside would cost rows nobody sees.
+QRegion PathToRegion(QPainterPath p, Qt::FillRule rule, const QImage& target) {
+    if (p.isEmpty() || !Sane(p.controlPointRect())) return QRegion();
+    p.setFillRule(rule);
+    const QRectF frame(-1, -1, target.width() + 2.0, target.height() + 2.0);
+    if (!frame.contains(p.controlPointRect())) {
+        QPainterPath limit;
+        limit.addRect(frame);
+        p = p.intersected(limit);
+        p.setFillRule(rule);
+    }
+    return QRegion(p.toFillPolygon().toPolygon(), rule) & QRegion(target.rect());
+}
+
 QRegion MapToRegion(const QTransform& t, const QRectF& logical, const QImage& target) {
     if (!Finite(t)) return QRegion();
     const QRectF r = logical.normalized();
     if (t.type() <= QTransform::TxScale) return QRegion(OutputRect(t.mapRect(r), target));
-    const QPolygonF poly = t.map(QPolygonF(r));
-    if (!Sane(poly.boundingRect())) return QRegion();
-    return QRegion(poly.toPolygon()) & QRegion(0, 0, target.width(), target.height());
+    QPainterPath p;
+    p.addPolygon(t.map(QPolygonF(r)));
+    p.closeSubpath();
+    return PathToRegion(p, Qt::OddEvenFill, target);
 }
 
 } // namespace
@@ -326,7 +342,8 @@ QTransform GdiPlayer::Logical() const {
 }
 
 double GdiPlayer::DeviceScale() const {
-    return mapping_ == Mapping::Enhanced ? std::max(1.0, Scale(deviceToOutput_)) : 1.0;
+    // One device pixel as drawn; beyond a few dozen output pixels a hairline is no longer one.
+    return mapping_ == Mapping::Enhanced ? std::clamp(Scale(deviceToOutput_), 1.0, 64.0) : 1.0;
 }
 
 // ---- clipping --------------------------------------------------------------------------------------------
@@ -406,8 +423,9 @@ QPen GdiPlayer::MakePen(double scale) const {
     if (dc.rop2 == R2White) color = Qt::white;
     if (dc.rop2 == R2NotCopyPen || dc.rop2 == R2Not) color = Inverted(color);
     QPen pen(color);
-    const double width = lp.width * scale;
-    const bool cosmetic = lp.width <= 0 || width < 1;
+    // A pen wider than the whole output covers it like any pen that wide would.
+    const double width = std::min(lp.width * scale, 4.0 * (target_.width() + target_.height()));
+    const bool cosmetic = lp.width <= 0 || !(width >= 1);
     pen.setWidthF(cosmetic ? DeviceScale() : width);
     if (!(lp.style & PsGeometric)) pen.setCapStyle(Qt::RoundCap);
     switch (lp.style & PsEndcapMask) {
@@ -814,11 +832,7 @@ void GdiPlayer::SelectClipPath(uint32_t mode) {
     QPainterPath p = lastPath_;
     lastPath_ = QPainterPath();
     if (!Sane(p.controlPointRect())) return;
-    p.setFillRule(dc.polyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
-    const QPolygon poly = p.toFillPolygon().toPolygon();
-    CombineClip(QRegion(poly, dc.polyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill) &
-                    QRegion(0, 0, target_.width(), target_.height()),
-                mode);
+    CombineClip(PathToRegion(p, dc.polyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill, target_), mode);
 }
 
 // ---- text ----------------------------------------------------------------------------------------------
@@ -962,13 +976,13 @@ void GdiPlayer::RopRect(const QRectF& out, const QImage* source, QColor pattern,
         if (source) {
             const double v = (area.y() + y + 0.5 - out.y()) * source->height() / out.height();
             srow = reinterpret_cast<const QRgb*>(
-                source->constScanLine(std::clamp(int(std::floor(v)), 0, source->height() - 1)));
+                source->constScanLine(int(std::clamp(std::floor(v), 0.0, source->height() - 1.0))));
         }
         for (int x = 0; x < area.width(); ++x) {
             uint32_t s = 0;
             if (srow) {
                 const double u = (area.x() + x + 0.5 - out.x()) * source->width() / out.width();
-                s = srow[std::clamp(int(std::floor(u)), 0, source->width() - 1)] & 0xFFFFFF;
+                s = srow[int(std::clamp(std::floor(u), 0.0, source->width() - 1.0))] & 0xFFFFFF;
             }
             // Transparent pixels count as the white page the picture is meant for, and stay
             // transparent when the operation leaves them so (as a mask's white does).
