@@ -1,8 +1,5 @@
 #include "quant/Quantizers.h"
 namespace zerimo {
-bool SpatialQuantize(imaging::Image&, imaging::Image&, uint32_t&, bool, QuantRun&) {
-    return false;
-}
 bool EdgeAwareQuantize(imaging::Image&, imaging::Image&, uint32_t&, bool, QuantRun&) {
     return false;
 }
