@@ -594,6 +594,33 @@ TEST(MetafileRecords, AlphaBlendMixesWithWhatIsBelow) {
     EXPECT_NEAR(BlueOf(c), 127, 2);
 }
 
+TEST(MetafileRecords, GradientRectanglesRunBetweenTheirCorners) {
+    EmfBuilder b(40, 10);
+    std::vector<uint8_t> p;
+    for (int i = 0; i < 4; ++i) Put32(p, 0);
+    Put32(p, 2); // vertices
+    Put32(p, 1); // rectangles
+    Put32(p, 0); // horizontal
+    for (uint32_t v : {0u, 0u}) Put32(p, v);
+    for (uint32_t c : {0xFF00u, 0u, 0u, 0xFF00u}) Put16(p, c); // red
+    for (uint32_t v : {40u, 10u}) Put32(p, v);
+    for (uint32_t c : {0u, 0u, 0xFF00u, 0xFF00u}) Put16(p, c); // blue
+    Put32(p, 0);
+    Put32(p, 1);
+    b.Raw(118, p);
+    auto img = Decode(b.Bytes());
+    ASSERT_EQ(img->GetLastStatus(), Ok);
+    const auto px = Raster(*img);
+    ASSERT_EQ(px.size(), 400u);
+    const ARGB left = At(px, 40, 0, 5), mid = At(px, 40, 20, 5), right = At(px, 40, 39, 5);
+    EXPECT_GT(RedOf(left), 240);
+    EXPECT_LT(BlueOf(left), 15);
+    EXPECT_NEAR(RedOf(mid), 128, 10);
+    EXPECT_NEAR(BlueOf(mid), 128, 10);
+    EXPECT_GT(BlueOf(right), 240);
+    EXPECT_EQ(AlphaOf(mid), 255);
+}
+
 // ---- Windows metafiles ---------------------------------------------------------------------------------
 
 namespace {

@@ -6,6 +6,8 @@
 #include "imaging/codecs/metafile/Metafile.h"
 #include "imaging/codecs/metafile/MetafileFormat.h"
 
+#include <QLinearGradient>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -95,6 +97,7 @@ enum EmrType : uint32_t {
     EmrExtCreatePen = 95,
     EmrAlphaBlend = 114,
     EmrTransparentBlt = 116,
+    EmrGradientFill = 118,
 };
 
 constexpr size_t kMinHeader = 88;
@@ -571,6 +574,45 @@ void EmfRenderer::Play(GdiPlayer& pl, const QImage& target) const {
         case EmrBitBlt:
         case EmrStretchBlt:
         case EmrAlphaBlend:
+        case EmrGradientFill: {
+            // Vertices (x, y, then 16-bit red, green, blue, alpha), then rectangles or triangles
+            // of vertex indices. Rectangles run horizontally (mode 0) or vertically (mode 1);
+            // triangles are filled with the mean of their corners.
+            const uint32_t vertices = r.U(24), shapes = r.U(28), mode = r.U(32);
+            if (mode > 2 || !r.Holds(36, vertices, 16)) break;
+            const size_t shapesAt = 36 + 16 * size_t(vertices);
+            if (!r.Holds(shapesAt, shapes, mode == 2 ? 12 : 8)) break;
+            auto vertex = [&](uint32_t i, QPointF& at, QColor& c) {
+                if (i >= vertices) return false;
+                const size_t v = 36 + 16 * size_t(i);
+                at = r.Pt(v);
+                c = QColor(r.p[v + 9], r.p[v + 11], r.p[v + 13]);
+                return true;
+            };
+            for (uint32_t k = 0; k < shapes; ++k) {
+                const size_t s = shapesAt + size_t(k) * (mode == 2 ? 12 : 8);
+                QPointF a, b, c;
+                QColor ca, cb, cc;
+                if (!vertex(r.U(s), a, ca) || !vertex(r.U(s + 4), b, cb)) continue;
+                QPainterPath shape;
+                if (mode == 2) {
+                    if (!vertex(r.U(s + 8), c, cc)) continue;
+                    shape.addPolygon(QPolygonF({a, b, c}));
+                    shape.closeSubpath();
+                    pl.FillShape(shape, QColor((ca.red() + cb.red() + cc.red()) / 3,
+                                               (ca.green() + cb.green() + cc.green()) / 3,
+                                               (ca.blue() + cb.blue() + cc.blue()) / 3));
+                } else {
+                    const QRectF box = QRectF(a, b).normalized();
+                    shape.addRect(box);
+                    QLinearGradient g(a, mode == 0 ? QPointF(b.x(), a.y()) : QPointF(a.x(), b.y()));
+                    g.setColorAt(0, ca);
+                    g.setColorAt(1, cb);
+                    pl.FillShape(shape, QBrush(g));
+                }
+            }
+            break;
+        }
         case EmrTransparentBlt: {
             if (size < (type == EmrBitBlt ? 100u : 108u)) break;
             const QRectF dest(r.I(24), r.I(28), r.I(32), r.I(36));

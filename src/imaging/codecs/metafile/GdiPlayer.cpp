@@ -570,6 +570,21 @@ void GdiPlayer::FillArea(const QRegion& area, const LogBrush& brush) {
     painter_.drawPath(p);
 }
 
+void GdiPlayer::FillShape(const QPainterPath& logical, const QBrush& brush) {
+    const QTransform t = Logical();
+    if (!Finite(t) || dc.rop2 == R2Nop) return;
+    const QPainterPath shape = t.map(logical);
+    if (shape.isEmpty() || !Sane(shape.controlPointRect())) return;
+    ApplyClip();
+    painter_.setTransform(QTransform());
+    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter_.setOpacity(1);
+    painter_.setRenderHint(QPainter::Antialiasing, false);
+    QBrush b = brush;
+    b.setTransform(t); // the gradient's points are logical
+    painter_.fillPath(shape, b);
+}
+
 // ---- lines and shapes ------------------------------------------------------------------------------------
 
 void GdiPlayer::LineTo(QPointF p) {

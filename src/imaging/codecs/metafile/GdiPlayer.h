@@ -235,6 +235,8 @@ class GdiPlayer {
     void SetPixel(QPointF p, const QColor& c);
     /// Fills an area given in output pixels (regions) with a brush.
     void FillArea(const QRegion& area, const LogBrush& brush);
+    /// A logical shape filled with a gradient (or any brush) in logical coordinates, no outline.
+    void FillShape(const QPainterPath& logical, const QBrush& brush);
 
     /// Text at `ref` (logical). `dx` holds the advance of each code unit in logical units (may be
     /// empty); `rect` is the ETO_OPAQUE / ETO_CLIPPED rectangle.
