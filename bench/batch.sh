@@ -3,8 +3,9 @@
 # converting to PNG; prints files per second of each as whole processes, best of $REPS runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR=${BUILD_DIR:-build-bench} scripts/build.sh -DZERIMO_TESTS=OFF >/dev/null
-cli=${BUILD_DIR:-build-bench}/bin/zerimo-cli
+build=${BUILD_DIR:-build}
+[ -x "$build/bin/zerimo-cli" ] || BUILD_DIR=$build scripts/build.sh >/dev/null
+cli=$build/bin/zerimo-cli
 reps=${REPS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -10,9 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 using namespace zerimo;
 using namespace benchjpeg;
@@ -46,8 +46,12 @@ void BM_OpenDocumentJpeg(benchmark::State& state) {
 
 void BM_ReadAndDecodeBareLibjpeg(benchmark::State& state) {
     for (auto _ : state) {
-        std::ifstream in(Jpeg().path, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::FILE* f = std::fopen(Jpeg().path.c_str(), "rb");
+        std::fseek(f, 0, SEEK_END);
+        std::vector<uint8_t> bytes(size_t(std::ftell(f)));
+        std::fseek(f, 0, SEEK_SET);
+        if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) state.SkipWithError("read failed");
+        std::fclose(f);
         auto px = DecodeBare(bytes);
         benchmark::DoNotOptimize(px.get());
     }
