@@ -571,9 +571,6 @@ void EmfRenderer::Play(GdiPlayer& pl, const QImage& target) const {
         }
 
         // ---- bitmaps ----
-        case EmrBitBlt:
-        case EmrStretchBlt:
-        case EmrAlphaBlend:
         case EmrGradientFill: {
             // Vertices (x, y, then 16-bit red, green, blue, alpha), then rectangles or triangles
             // of vertex indices. Rectangles run horizontally (mode 0) or vertically (mode 1);
@@ -613,6 +610,9 @@ void EmfRenderer::Play(GdiPlayer& pl, const QImage& target) const {
             }
             break;
         }
+        case EmrBitBlt:
+        case EmrStretchBlt:
+        case EmrAlphaBlend:
         case EmrTransparentBlt: {
             if (size < (type == EmrBitBlt ? 100u : 108u)) break;
             const QRectF dest(r.I(24), r.I(28), r.I(32), r.I(36));
