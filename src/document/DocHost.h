@@ -63,6 +63,8 @@ class CDocHost {
     virtual void MainWindowSize(int& width, int& height) = 0;
     /// A file opened through the framework joins the recent-file list.
     virtual void AddToRecentFiles(const std::string& path) = 0;
+    /// The screen's size in pixels, for Resize To Screen; 0 x 0 when there is none.
+    virtual void ScreenSize(int& width, int& height) { width = height = 0; }
     /// The image of the file `path` when it was decoded ahead of time (the viewer reads the
     /// neighbours of the open image in the background), handed over; null otherwise, and the
     /// document decodes the file itself.
@@ -81,6 +83,7 @@ class CHeadlessHost : public CDocHost {
     /// The path the Save As dialog answers with; empty means the dialog is cancelled.
     std::string savePath;
     int windowWidth = 0, windowHeight = 0;
+    int screenWidth = 0, screenHeight = 0;
     bool printMessages = true;
 
     // What happened, for callers that check it.
@@ -105,6 +108,10 @@ class CHeadlessHost : public CDocHost {
         height = windowHeight;
     }
     void AddToRecentFiles(const std::string& path) override;
+    void ScreenSize(int& width, int& height) override {
+        width = screenWidth;
+        height = screenHeight;
+    }
 
     /// Runs what was posted, in order, until nothing is left.
     void RunPosted();

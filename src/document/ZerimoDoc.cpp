@@ -416,21 +416,6 @@ void CZerimoDoc::ApplyExifOrientation() {
     host.RedrawWindow();
 }
 
-void CZerimoDoc::BakeAdjustments() {
-    if (!adjustmentsPending) return;
-    ImagePtr src = GetBitmap();
-    if (!src) return;
-    ImagePtr baked = CreateBlankBitmap(src.get(), PixelFormat32bppARGB, nullptr);
-    if (!Image::Usable(baked)) return;
-    auto g = Graphics::FromImage(baked.get());
-    const Rect dest{0, 0, int32_t(src->GetWidth()), int32_t(src->GetHeight())};
-    if (g->DrawImage(src.get(), dest, 0, 0, dest.Width, dest.Height, UnitPixel, &displayAttributes) != Ok)
-        return;
-    displayAttributes = ImageAttributes();
-    adjustmentsPending = 0;
-    SetImage(baked, true);
-}
-
 std::string CZerimoDoc::BuildPropertiesReport() {
     std::string report = DescribeFile(pathName);
     if (bitmap) report += QImageProperties(bitmap.get()).DescribeImage(nullptr);

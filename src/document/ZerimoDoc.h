@@ -6,10 +6,12 @@
 #include "document/DocHost.h"
 #include "document/FileTypes.h"
 #include "document/UpdateMgr.h"
+#include "imaging/Graphics.h"
 #include "imaging/Image.h"
 #include "imaging/ImageAttributes.h"
 #include "imaging/Stream.h"
 #include "imaging/Types.h"
+#include "ops/Adjustments.h"
 #include "quant/QColorQuantizer.h"
 
 #include <memory>
@@ -153,9 +155,61 @@ class CZerimoDoc {
     /// Starts the quantizer's stored job; its result comes back through the host (WM_APP + 9).
     void StartConversionJob();
 
+    // ---- image operations ----
+    /// The view's adjustment dialogs, blur worker and `negateOn`; the view points it at its own,
+    /// otherwise the document keeps one.
+    CAdjustmentState* adjustmentView = nullptr;
+    CAdjustmentState& Adjustments();
+    PendingAdjustment Pending() { return {displayAttributes, adjustmentsPending, hasTransparency}; }
+    /// WM_FILTERCHANGED and WM_BALANCECHANGED as the view handles them (a blur control id starts
+    /// the preview job); each redraws.
+    void OnFilterChanged(uint32_t w);
+    void OnBalanceChanged(uint32_t w);
+    /// Negate: toggles the inverting matrix of the pending adjustment.
+    void OnNegate();
+    /// Sepia Tone: the sepia matrix, baked at once (no undo step).
+    void OnSepiaTone();
+    /// The Blur / Sharpen preview of the dialog's present settings, on the blur worker.
+    bool StartBlurPreview();
+    /// WM_BLURREADY: a result becomes `previewImage`.
+    void OnBlurReady(ImagePtr result);
+    /// The dialog's OK (the preview becomes the image, one undo step) and Cancel (sliders back,
+    /// every pending adjustment cleared, preview dropped); both end the running job.
+    void CommitBlurPreview();
+    void CancelBlurPreview();
+    /// Quarter turns and mirrors: one undo step, the orientation item removed.
+    bool RotateFlipImage(imaging::RotateFlipType type);
+    /// Free rotation by whole or fractional degrees (clockwise), corners black or transparent.
+    bool RotateByDegree(double degrees);
+    /// Resize to w x h with high-quality bicubic filtering.
+    bool ResizeImage(float width, float height);
+    /// Resize To Screen Proportional and Resize To Stretch, with the host's screen size.
+    bool ResizeToScreen();
+    bool StretchToScreen();
+    /// Crop to a rectangle of image pixels (clipped to the image); false when nothing is left.
+    bool CropImage(imaging::RectF rect);
+    bool GrayScale();
+    bool ExtractEdgesCommand();
+    /// Soften small, medium or large: colour-reduction job 5, 6 or 7.
+    bool Soften(int jobType);
+    /// Red-eye correction over the area (image pixels), through the pending adjustment.
+    bool CorrectRedEye(float x, float y, float w, float h);
+    bool ReplaceColors(imaging::ARGB oldColor, imaging::ARGB newColor);
+    /// Commits the paint stroke of `strokePoints` in `color` (one undo step) and empties it.
+    bool CommitPaintStroke(imaging::ARGB color);
+    /// Draws `text` with its origin at `origin` (image pixels), anti-aliased; one undo step.
+    bool CommitText(const std::string& text, const imaging::Font& font, imaging::PointF origin,
+                    imaging::ARGB color);
+
   private:
     void RefreshFrameCount();
     void RefreshTransparency();
+    /// A copy of the bitmap that can be drawn on: 32bppARGB when `hasTransparency` is set or the
+    /// bitmap's own format cannot be drawn on, else its own format.
+    ImagePtr DrawableCopy(bool alphaWhenTransparent);
+    /// Installs a redrawn bitmap: with undo when it kept `sourceFormat`, else converted back first.
+    void FinishRedrawn(ImagePtr image, imaging::PixelFormat sourceFormat);
+    std::unique_ptr<CAdjustmentState> ownAdjustments;
 
     CDocHost& host;
     std::string title = "Untitled";
