@@ -89,6 +89,17 @@ int Batch(int argc, char** argv) {
         return anyFailed ? kExitFailure : kExitOk;
     }
 
+    if (to == ".gif") {
+        // The colour reduction that GIF needs carries its state from one file to the next, so the
+        // files go one at a time, in order; the quantizer itself uses every core.
+        for (const auto& f : files) {
+            ImagePtr img = DecodeImageFile(f, nullptr);
+            if (!imaging::Image::Usable(img)) continue;
+            if (!doc.SaveImageFile(target(f), img.get(), true)) anyFailed = true;
+        }
+        return anyFailed ? kExitFailure : kExitOk;
+    }
+
     // Files that name the same target stay together and in order, so the later one wins.
     std::map<std::string, std::vector<size_t>> byTarget;
     std::vector<std::vector<size_t>> groups;
@@ -109,9 +120,7 @@ int Batch(int argc, char** argv) {
                 // The depth of the image being converted, not of whatever the document shows.
                 s.bitsPerPixel = int((img->GetPixelFormat() >> 8) & 0xFF);
                 s.encoder = encoder;
-                bool ok = true;
-                if (to == ".gif" && !imaging::IsIndexedPixelFormat(img->GetPixelFormat())) ok = false;
-                if (ok) ok = WriteImageFile(*img, target(files[i]), to, s);
+                const bool ok = WriteImageFile(*img, target(files[i]), to, s);
                 saveFailed[i] = !ok;
             }
         }

@@ -59,10 +59,35 @@ for ext in png bmp tif jpg JPEG; do
   expect_out "read back .$ext" '"width":768,"height":512'
 done
 
-# GIF holds 8-bit images: an 8-bit source converts, a deeper one needs the colour reduction.
+# GIF holds 8-bit images: an 8-bit source converts as it is, a deeper one through the RGB quantizer.
 check "8-bit to .gif" 0 "$cli" convert "$data/gif/static_transparent.gif" "$tmp/out8.gif"
-check "24-bit to .gif" 1 "$cli" convert "$sample" "$tmp/out24.gif"
-expect_one_error_line "24-bit to .gif"
+check "24-bit to .gif" 0 "$cli" convert "$sample" "$tmp/out24.gif"
+check "read back 24-bit .gif" 0 "$cli" info --json "$tmp/out24.gif"
+expect_out "read back 24-bit .gif" '"width":768,"height":512,"pixelFormat":198659'
+
+# quantize: every method and count writes an image of the asked depth; the result is the same with
+# and without threads; bad options are usage errors.
+check "quantize without --colors" 2 "$cli" quantize "$sample" "$tmp/q.png"
+check "quantize bad count" 2 "$cli" quantize "$sample" "$tmp/q.png" --colors 17
+check "quantize bad method" 2 "$cli" quantize "$sample" "$tmp/q.png" --colors 16 --method kmeans
+check "quantize --help" 0 "$cli" quantize --help
+for spec in "256 auto 198659" "256 pnnlab 198659" "16 auto 197634" "2 otsu 196865" "65536 auto 135174"; do
+  set -- $spec
+  check "quantize $1 $2" 0 "$cli" quantize "$sample" "$tmp/q_$1_$2.bmp" --colors "$1" --method "$2"
+  check "read back quantize $1 $2" 0 "$cli" info --json "$tmp/q_$1_$2.bmp"
+  expect_out "read back quantize $1 $2" "\"pixelFormat\":$3"
+done
+check "quantize one thread" 0 "$cli" quantize "$sample" "$tmp/q1.png" --colors 256 --threads 1
+check "quantize two threads" 0 "$cli" quantize "$sample" "$tmp/q2.png" --colors 256 --threads 2
+if ! cmp -s "$tmp/q1.png" "$tmp/q2.png"; then echo "FAIL: quantize differs with threads"; fails=$((fails + 1)); fi
+
+# script: the Convert To commands finish before the next line.
+printf 'open %s\nconvert-256\nstate\nconvert-high\nstate\nundo\nstate\n' "$sample" >"$tmp/quant.script"
+check "script convert" 0 "$cli" script "$tmp/quant.script"
+if [ "$(grep -c '"busy":false' "$tmp/out")" != 3 ] || ! grep -q '"pixelFormat":198659' "$tmp/out" ||
+   ! grep -q '"pixelFormat":135174' "$tmp/out"; then
+  echo "FAIL: script convert states"; cat "$tmp/out"; fails=$((fails + 1))
+fi
 
 # Frames: an animated GIF's second frame converts, a frame past the end fails.
 gif="$data/gif/animated_loop_interlaced.gif"
