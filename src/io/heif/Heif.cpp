@@ -147,6 +147,13 @@ uint8_t ToByte(float v) {
 
 namespace Heif {
 
+void ToYCbCr(uint8_t b, uint8_t g, uint8_t r, uint8_t& y, uint8_t& cb, uint8_t& cr) {
+    const float B = b, G = g, R = r;
+    y = ToByte(0.587f * G + 0.299f * R + 0.114f * B);
+    cb = ToByte(-0.331264f * G - 0.168735f * R + 0.5f * B + 128.0f);
+    cr = ToByte(0.5f * R - 0.418688f * G - 0.081312f * B + 128.0f);
+}
+
 heif_error HeifWriter::write(const void* data, size_t size) {
     if (!out_.Write(data, size) || !out_.Flush())
         return {heif_error_Encoding_error, heif_suberror_Cannot_write_output_data,
@@ -241,10 +248,7 @@ bool WriteHeif(Image& image, Stream& out, const std::string& extension, int qual
                 uint8_t* rcr = pcr + size_t(y) * scr;
                 uint8_t* ra = pa + size_t(y) * sa;
                 for (int x = 0; x < w; ++x, src += 4) {
-                    const float B = src[0], G = src[1], R = src[2];
-                    ry[x] = ToByte(0.587f * G + 0.299f * R + 0.114f * B);
-                    rcb[x] = ToByte(-0.331264f * G - 0.168735f * R + 0.5f * B + 128.0f);
-                    rcr[x] = ToByte(0.5f * R - 0.418688f * G - 0.081312f * B + 128.0f);
+                    Heif::ToYCbCr(src[0], src[1], src[2], ry[x], rcb[x], rcr[x]);
                     ra[x] = src[3];
                 }
             }

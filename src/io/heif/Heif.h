@@ -20,4 +20,9 @@ std::shared_ptr<imaging::Image> ReadHeif(imaging::Stream& stream);
 /// images are first converted in place to 32bppARGB. False on any library, pixel or write failure.
 bool WriteHeif(imaging::Image& image, imaging::Stream& out, const std::string& extension, int quality);
 
+namespace Heif {
+/// Full-range BT.601 YCbCr of one pixel, as the writer stores it.
+void ToYCbCr(uint8_t b, uint8_t g, uint8_t r, uint8_t& y, uint8_t& cb, uint8_t& cr);
+} // namespace Heif
+
 } // namespace zerimo
