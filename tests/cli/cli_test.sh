@@ -138,5 +138,31 @@ expect_out "the later file wins" '"width":32,"height":32'
 check "batch unwritable" 1 "$cli" batch --to png --out "$tmp/no/such" "$tmp/a.jpg"
 check "batch usage" 2 "$cli" batch --to png "$tmp/a.jpg"
 
+# decode: which reader of the load chain takes each file; convert writes .heic and .avif.
+t=$'\t'
+check "decode --help" 0 "$cli" decode --help
+expect_out "decode --help" "usage: zerimo-cli decode"
+check "decode without files" 2 "$cli" decode
+for pair in tga/utc24.tga:tga psd/psd_rgb_8.psd:psd pcx/odd_stride.pcx:pcx apng/dispose_op_none_region.png:apng \
+            heif/one.heic:heif avif/avifenc-8bit.avif:heif png/basn0g01.png:platform webp/test.webp:webp; do
+  file=${pair%%:*} reader=${pair##*:}
+  check "decode $file" 0 "$cli" decode "$data/$file"
+  expect_out "decode $file" "$t$reader$t[0-9]+$t[0-9]+$t"
+done
+check "decode pages" 0 "$cli" decode "$data/heif/three.heic"
+expect_out "decode pages" "${t}heif${t}61${t}37${t}24 bpp RGB${t}3$"
+check "decode frames" 0 "$cli" decode "$data/apng/apngasm-3frames.png"
+expect_out "decode frames" "${t}apng${t}61${t}37${t}32 bpp ARGB${t}3$"
+check "decode with a failure" 1 "$cli" decode "$data/tga/utc24.tga" "$tmp/junk.png"
+# The APNG reader says why it refused the junk ".png"; the CLI adds its own line.
+[ "$(grep -c "^zerimo-cli: cannot decode '$tmp/junk.png'$" "$tmp/err")" = 1 ] || { echo "FAIL: decode failure line"; cat "$tmp/err"; fails=$((fails + 1)); }
+grep -qx 'File signature incorrect.' "$tmp/err" || { echo "FAIL: APNG reason on standard error"; fails=$((fails + 1)); }
+expect_out "decode with a failure" "utc24.tga${t}tga"
+for ext in heic avif; do
+  check "convert to .$ext" 0 "$cli" convert "$sample" "$tmp/out.$ext" --quality 60
+  check "decode .$ext" 0 "$cli" decode "$tmp/out.$ext"
+  expect_out "decode .$ext" "${t}heif${t}768${t}512${t}32 bpp ARGB${t}1$"
+done
+
 if [ "$fails" -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
 echo "all cli checks passed"
