@@ -356,6 +356,8 @@ void CMainFrame::OnFullScreen() {
     toolbar_->hide();
     menuBar()->hide();
     showFullScreen();
+    // Without a window manager to honour the full-screen state the window covers the screen itself.
+    if (const QScreen* s = screen()) setGeometry(s->geometry());
     view_->viewport()->update();
 }
 
