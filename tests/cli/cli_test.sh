@@ -164,5 +164,29 @@ for ext in heic avif; do
   expect_out "decode .$ext" "${t}heif${t}768${t}512${t}32 bpp ARGB${t}1$"
 done
 
+# Image operations through script: geometry, filters, colour edits, the bake on export and save.
+ops_state() { grep -E "$2" "$tmp/out" >/dev/null || { echo "FAIL: $1: no state line matching $2"; cat "$tmp/out"; fails=$((fails + 1)); }; }
+printf '%s\n' "open $sample" rotate-right state rotate-left rotate-180 mirror-h mirror-v "rotate 30" state undo \
+  "resize 100 50" "crop 10 10 200 20" state grayscale "filter 30 2 10 5 25" "balance 20 -10 0 100" negate \
+  reset-adjustments sepia "blur 0.7" "sharpen 1.0 1.5 --luminance" "soften small" edges "redeye 2 2 10 10" \
+  "replace-color 000000 FF0000" "paint 00FF00 5,5 10,10" "text 1 1 8 0000FF Zerimo" state \
+  "export $tmp/ops-out.png" undo state >"$tmp/ops.txt"
+check "ops script" 0 "$cli" script "$tmp/ops.txt"
+ops_state "quarter turn" '"width":512,"height":768'
+ops_state "free rotation canvas" '"width":922,"height":828'
+ops_state "crop clipped" '"historySize":8,"position":8,"width":90,"height":20'
+ops_state "edits recorded" '"historySize":17,"position":17,"width":90,"height":20'
+ops_state "undo after export" '"historySize":17,"position":16'
+check "ops export readable" 0 "$cli" info --json "$tmp/ops-out.png"
+expect_out "ops export readable" '"width":90,"height":20'
+for bad in "rotate abc" "resize 0 10" "crop 1 2 3" "soften huge" "replace-color ZZZZZZ 000000" \
+           "paint FF0000 10" "sharpen 1 1 --all" "blur 9" "text 1 1 0 000000 x" "filter 1 2 3 4"; do
+  printf 'open %s\n%s\n' "$sample" "$bad" >"$tmp/bad.txt"
+  check "ops bad line: $bad" 1 "$cli" script "$tmp/bad.txt"
+done
+printf 'open %s\nnegate\nsave\nstate\n' "$tmp/ops-out.png" >"$tmp/neg.txt"
+check "negate and save" 0 "$cli" script "$tmp/neg.txt"
+ops_state "saved document is clean" '"modified":false,"canUndo":false'
+
 if [ "$fails" -ne 0 ]; then echo "$fails check(s) failed"; exit 1; fi
 echo "all cli checks passed"
