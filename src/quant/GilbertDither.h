@@ -108,7 +108,9 @@ bool GilbertCurveDither(int width, int height, const imaging::ARGB* pixels,
         float ch[4] = {float((px >> 16) & 0xFF), float((px >> 8) & 0xFF), float(px & 0xFF), float(px >> 24)};
         int maxErr = D - 1;
         for (int j = 0; j < D; ++j) {
-            const Box& b = queue[(head + size_t(j)) % size_t(D)];
+            size_t slot = head + size_t(j);
+            if (slot >= size_t(D)) slot -= size_t(D);
+            const Box& b = queue[slot];
             const float w = weights[size_t(j)];
             for (int k = 0; k < 4; ++k) {
                 ch[k] += w * b.c[k];
@@ -127,7 +129,7 @@ bool GilbertCurveDither(int width, int height, const imaging::ARGB* pixels,
         indices[p] = chosen;
         const ARGB e = entries[chosen];
         Box& box = queue[head];
-        head = (head + 1) % size_t(D);
+        if (++head == size_t(D)) head = 0;
         box.c[0] = float(v[0] - int((e >> 16) & 0xFF));
         box.c[1] = float(v[1] - int((e >> 8) & 0xFF));
         box.c[2] = float(v[2] - int(e & 0xFF));

@@ -64,11 +64,18 @@ class CiedeTerms {
 };
 
 struct LabRun {
+    explicit LabRun(PnnLabState& state) : st(state) {}
     PnnLabState& st;
     FlatMap<LabColor> labCache{1 << 16};
     FlatMap<uint64_t> closestCache{1 << 16};
     FlatMap<uint16_t> nearestCache{1 << 16};
     std::vector<MergeBin>* bins = nullptr;
+    // The palette's Lab values, as GetLab would give them, and its channels for the pair search.
+    const ColorPalette* paletteLabFor = nullptr;
+    std::vector<LabColor> paletteLab;
+    const ColorPalette* channelsFor = nullptr;
+    std::vector<int> pr, pg, pb, pa;
+    std::vector<double> errs;
 
     const LabColor& GetLab(ARGB c) {
         if (const LabColor* hit = labCache.Find(c)) return *hit;
@@ -143,12 +150,17 @@ struct LabRun {
         const uint32_t count = palette.Count();
         const uint32_t first = (count > 2 && st.transparentPixelIndex >= 0 && (c >> 24) > 15) ? 1 : 0;
         const LabColor lab1 = GetLab(c);
+        if (paletteLabFor != &palette || paletteLab.size() != count) {
+            paletteLabFor = &palette;
+            paletteLab.clear();
+            for (ARGB e : palette.Entries) paletteLab.push_back(ArgbToLab(e));
+        }
         const bool semi = st.hasSemiTransparency;
         double best = 2147483647.0;
         uint16_t k = 0;
         for (uint32_t i = first; i < count; ++i) {
             const ARGB e = palette.Entries[i];
-            const LabColor lab2 = GetLab(e);
+            const LabColor& lab2 = paletteLab[i];
             double d = 0;
             const double da2 = Sqr(double(int(e >> 24) - int(c >> 24)));
             if (semi) {
@@ -209,7 +221,53 @@ struct LabRun {
                       a = int(c >> 24);
             const bool semi = st.hasSemiTransparency;
             if (semi) s = 1;
-            for (uint32_t i = 0; i < palette.Count(); ++i) {
+            const uint32_t count = palette.Count();
+            // With every term non-negative a candidate is abandoned exactly when its full sum
+            // reaches the second distance, so the sums can be formed for all entries at once and
+            // the entries then taken in order.
+            const bool monotone = v >= 0 && lr >= 0 && st.PR >= 0 && st.PG >= 0 && st.PB >= 0 && st.PA >= 0;
+            if (monotone) {
+                if (channelsFor != &palette || pr.size() != count) {
+                    channelsFor = &palette;
+                    pr.resize(count), pg.resize(count), pb.resize(count), pa.resize(count),
+                        errs.resize(count);
+                    for (uint32_t i = 0; i < count; ++i) {
+                        const ARGB e = palette.Entries[i];
+                        pr[i] = int((e >> 16) & 0xFF), pg[i] = int((e >> 8) & 0xFF), pb[i] = int(e & 0xFF);
+                        pa[i] = int(e >> 24);
+                    }
+                }
+                const double vr = v * st.PR, vg = v * st.PG, vb = v * st.PB, va = v * st.PA;
+                for (uint32_t i = 0; i < count; ++i) {
+                    const int dr = pr[i] - r, dg = pg[i] - g, db = pb[i] - b;
+                    double err = vr * Sqr(dr);
+                    err += vg * Sqr(dg);
+                    err += vb * Sqr(db);
+                    if (semi) err += va * Sqr(pa[i] - a);
+                    const float fr = float(dr), fg = float(dg), fb = float(db);
+                    for (int row = s; row < 3; ++row) {
+                        err += lr * double(Sqr(kYuv[row][0] * fr));
+                        err += lr * double(Sqr(kYuv[row][1] * fg));
+                        err += lr * double(Sqr(kYuv[row][2] * fb));
+                    }
+                    errs[i] = err;
+                }
+                for (uint32_t i = 0; i < count; ++i) {
+                    const double err = errs[i];
+                    if (err >= dist[1]) continue;
+                    const uint16_t e16 = uint16_t(int64_t(err));
+                    if (err < dist[0]) {
+                        dist[1] = dist[0];
+                        idx[1] = idx[0];
+                        dist[0] = e16;
+                        idx[0] = uint16_t(i);
+                    } else {
+                        dist[1] = e16;
+                        idx[1] = uint16_t(i);
+                    }
+                }
+            }
+            for (uint32_t i = 0; !monotone && i < count; ++i) {
                 const ARGB e = palette.Entries[i];
                 const int dr = int((e >> 16) & 0xFF) - r, dg = int((e >> 8) & 0xFF) - g,
                           db = int(e & 0xFF) - b;
@@ -410,7 +468,7 @@ bool PnnLabQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun& r
     } else {
         st.PA = st.PR = st.PG = st.PB = 1;
     }
-    LabRun lr{st};
+    LabRun lr(st);
     bool built = false;
     if (n > 2) {
         if (!BuildPalette(lr, pixels, palette, n, run)) return false;

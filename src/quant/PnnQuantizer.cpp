@@ -7,6 +7,7 @@
 #include "quant/PnnCommon.h"
 #include "quant/Quantizers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -146,12 +147,36 @@ void BuildPalette(const std::vector<ARGB>& pixels, ColorPalette& palette, uint32
     }
 }
 
+/// The exhaustive nearest-colour search, answered from the entries ordered by green: the green
+/// term alone bounds a candidate's sum from below, so the walk outward from the asked green stops
+/// where that term exceeds the best sum. Same answer as trying every entry in order (smallest
+/// sum, the later entry on ties).
 struct Nearest {
+    Nearest(PnnState& state, size_t pixels)
+        : st(state), cache(std::min<size_t>(pixels / 4 + 1024, 1 << 22)) {}
     PnnState& st;
-    FlatMap<uint16_t> cache{1 << 16};
+    FlatMap<uint16_t> cache;
+    const ColorPalette* sortedFor = nullptr;
+    std::vector<uint16_t> order;  // entry indices by green, then index
+    std::vector<int> greens;      // green of order[i]
+    std::vector<uint32_t> colors; // entry of order[i]
+
+    void Prepare(const ColorPalette& palette) {
+        sortedFor = &palette;
+        order.resize(palette.Count());
+        for (uint32_t i = 0; i < palette.Count(); ++i) order[i] = uint16_t(i);
+        auto green = [&](uint16_t i) { return int((palette.Entries[i] >> 8) & 0xFF); };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint16_t x, uint16_t y) { return green(x) < green(y); });
+        greens.resize(order.size());
+        colors.resize(order.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            greens[i] = green(order[i]), colors[i] = palette.Entries[order[i]];
+    }
 
     uint16_t operator()(const ColorPalette& palette, ARGB c, int64_t p) {
         if (const uint16_t* hit = cache.Find(c)) return *hit;
+        if (sortedFor != &palette || order.size() != palette.Count()) Prepare(palette);
         const ARGB key = c;
         if ((c >> 24) < 16) c = st.transparentColor;
         const uint32_t count = palette.Count();
@@ -161,23 +186,42 @@ struct Nearest {
         const double wa = st.PA;
         const int a = int(c >> 24), r = int((c >> 16) & 0xFF), g = int((c >> 8) & 0xFF), b = int(c & 0xFF);
         double best = 2147483647.0;
-        uint16_t k = 0;
-        const ARGB* e = palette.Entries.data();
-        for (uint32_t i = first; i < count; ++i) {
-            const ARGB x = e[i];
+        int k = -1;
+        auto consider = [&](size_t s) {
+            const uint16_t idx = order[s];
+            if (idx < first) return;
+            const ARGB x = colors[s];
             double sum = wa * Sqr(int(x >> 24) - a);
-            if (sum > best) continue;
             sum += wr * Sqr(int((x >> 16) & 0xFF) - r);
-            if (sum > best) continue;
-            sum += wg * Sqr(int((x >> 8) & 0xFF) - g);
-            if (sum > best) continue;
+            sum += wg * Sqr(greens[s] - g);
             sum += wb * Sqr(int(x & 0xFF) - b);
-            if (sum > best) continue;
-            best = sum;
-            k = uint16_t(i);
+            if (sum < best || (sum == best && int(idx) > k)) best = sum, k = idx;
+        };
+        const size_t n = order.size();
+        size_t hi = size_t(std::lower_bound(greens.begin(), greens.end(), g) - greens.begin());
+        size_t lo = hi;
+        bool up = hi<n, down = lo> 0;
+        while (up || down) {
+            if (up) {
+                if (wg * Sqr(greens[hi] - g) > best) {
+                    up = false;
+                } else {
+                    consider(hi);
+                    up = ++hi < n;
+                }
+            }
+            if (down) {
+                if (wg * Sqr(greens[lo - 1] - g) > best) {
+                    down = false;
+                } else {
+                    consider(lo - 1);
+                    down = --lo > 0;
+                }
+            }
         }
-        cache.Insert(key, k);
-        return k;
+        const uint16_t answer = uint16_t(k < 0 ? 0 : k);
+        cache.Insert(key, answer);
+        return answer;
     }
 };
 
@@ -208,7 +252,7 @@ bool PnnQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun& run)
     }
 
     std::vector<uint16_t> indices(count, 0);
-    Nearest nearest{st};
+    Nearest nearest(st, count);
     const double weight = double(semi) / double(count) > 0.099 ? 1.5 : 3.0;
     if (!GilbertCurveDither(int(w), int(h), pixels.data(), palette, nearest, indices.data(), nullptr, weight,
                             run.stop))
