@@ -4,6 +4,7 @@
 #include "io/pcx/Pcx.h"
 
 #include "imaging/Bytes.h"
+#include "io/ReaderMemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,10 +82,11 @@ std::shared_ptr<Image> ReadPcx(const uint8_t* data, size_t size) {
     const size_t unit = bpl * planes;
     if (uint64_t(height) * ((unit + 62) / 63) > uint64_t(end - p)) return nullptr;
 
-    auto img = Image::CreateBitmap(width, height, format);
-    if (!Image::Usable(img)) return nullptr;
-    if (!palette.Entries.empty()) img->SetPalette(palette);
-    Surface& px = img->ActiveFrameData().pixels;
+    // Lines the data does not reach stay blank.
+    Frame frame;
+    if (AllocatePixels(frame.pixels, uint32_t(width), uint32_t(height), format, true) != Ok) return nullptr;
+    frame.palette = palette.Entries.empty() ? DefaultPalette(format) : palette;
+    Surface& px = frame.pixels;
 
     std::vector<uint8_t> line(std::max<size_t>(unit, 1));
     for (int y = 0; y < height; ++y) {
@@ -115,7 +117,8 @@ std::shared_ptr<Image> ReadPcx(const uint8_t* data, size_t size) {
         }
         if (!complete) break;
     }
-    return img;
+    auto img = Image::FromFrames(std::move(frame), ImageFormatMemoryBMP, {}, nullptr);
+    return Image::Usable(img) ? img : nullptr;
 }
 
 } // namespace zerimo

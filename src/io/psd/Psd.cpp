@@ -3,7 +3,7 @@
 #include "io/psd/Psd.h"
 
 #include "imaging/Bytes.h"
-#include "imaging/Stream.h"
+#include "io/ReaderMemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -202,27 +202,24 @@ std::shared_ptr<Image> DecodePsd(const uint8_t* data, size_t size) {
         if (uint64_t(planeBytes) * used > uint64_t(c.Left()) * 64) return nullptr;
     }
 
-    std::vector<uint8_t> planes;
-    try {
-        planes.resize(planeBytes * used);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    for (unsigned k = 0; k < used; ++k) {
-        uint8_t* out = planes.data() + planeBytes * k;
-        if (raw) {
-            std::memcpy(out, data + c.pos, planeBytes);
-            c.pos += planeBytes;
-        } else if (!UnpackBits(c, out, planeBytes)) {
-            return nullptr;
+    // Raw planes are read where they lie in the file; PackBits planes are unpacked first.
+    const uint8_t* p[4] = {};
+    ByteBuffer unpacked;
+    if (raw) {
+        for (unsigned k = 0; k < used; ++k) p[k] = data + c.pos + planeBytes * k;
+    } else {
+        if (!AllocateBytes(unpacked, planeBytes * used)) return nullptr;
+        for (unsigned k = 0; k < used; ++k) {
+            uint8_t* out = unpacked.data.get() + planeBytes * k;
+            if (!UnpackBits(c, out, planeBytes)) return nullptr;
+            p[k] = out;
         }
     }
 
-    auto img = Image::CreateBitmap(int32_t(width), int32_t(height), PixelFormat24bppRGB);
-    if (!Image::Usable(img)) return nullptr;
-    Surface& px = img->ActiveFrameData().pixels;
-    const uint8_t* p[4] = {};
-    for (unsigned k = 0; k < used; ++k) p[k] = planes.data() + planeBytes * k;
+    Frame frame;
+    if (AllocatePixels(frame.pixels, width, height, PixelFormat24bppRGB, false) != Ok) return nullptr;
+    Surface& px = frame.pixels;
+    ClearRowPadding(px, size_t(width) * 3);
     // The high byte of a 16-bit big-endian sample comes first.
     auto sample = [&](unsigned k, size_t i) -> uint32_t {
         return e == 1 ? p[k][i] : (uint32_t(p[k][2 * i]) << 8) | p[k][2 * i + 1];
@@ -279,15 +276,14 @@ std::shared_ptr<Image> DecodePsd(const uint8_t* data, size_t size) {
         fill([&](size_t i, uint8_t* bgr) { LabToBgr(sample(0, i), sample(1, i), sample(2, i), full, bgr); });
         break;
     }
-    return img;
+    auto img = Image::FromFrames(std::move(frame), ImageFormatMemoryBMP, {}, nullptr);
+    return Image::Usable(img) ? img : nullptr;
 }
 
 std::shared_ptr<Image> ReadPsd(const std::string& path) {
-    auto file = FileStream::OpenRead(path);
-    if (!file || !file->IsOpen()) return nullptr;
-    std::vector<uint8_t> bytes;
-    if (!file->ReadAll(bytes)) return nullptr;
-    return DecodePsd(bytes.data(), bytes.size());
+    ByteBuffer bytes;
+    if (!ReadFileBytes(path, bytes)) return nullptr;
+    return DecodePsd(bytes.data.get(), bytes.size);
 }
 
 } // namespace zerimo

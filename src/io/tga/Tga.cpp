@@ -3,7 +3,7 @@
 #include "io/tga/Tga.h"
 
 #include "imaging/Bytes.h"
-#include "imaging/Stream.h"
+#include "io/ReaderMemory.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -225,9 +225,12 @@ std::shared_ptr<Image> DecodeTga(const uint8_t* data, size_t size) {
     const uint64_t least = rle ? (pixels + 127) / 128 * (1 + b) : pixels * b;
     if (size - pos < least) return nullptr;
 
-    auto img = Image::CreateBitmap(h.width, h.height, format);
-    if (!Image::Usable(img)) return nullptr;
-    Surface& px = img->ActiveFrameData().pixels;
+    // Every pixel is written below except those of colour-map indices outside the map.
+    Frame frame;
+    if (AllocatePixels(frame.pixels, h.width, h.height, format, kind == Kind::ColourMapped) != Ok)
+        return nullptr;
+    Surface& px = frame.pixels;
+    if (kind != Kind::ColourMapped) ClearRowPadding(px, size_t(h.width) * o);
     ValueReader reader(data, size, pos, b, rle);
     std::vector<uint8_t> values(kind == Kind::TrueColour ? 0 : size_t(h.width) * b);
     const bool topDown = (h.descriptor & 0x20) != 0;
@@ -253,16 +256,16 @@ std::shared_ptr<Image> DecodeTga(const uint8_t* data, size_t size) {
         }
         if (rightToLeft) MirrorRow(row, h.width, o);
     }
+    auto img = Image::FromFrames(std::move(frame), ImageFormatMemoryBMP, {}, nullptr);
+    if (!Image::Usable(img)) return nullptr;
     if (ext) AddExtensionProperties(*img, ext);
     return img;
 }
 
 std::shared_ptr<Image> ReadTga(const std::string& path) {
-    auto file = FileStream::OpenRead(path);
-    if (!file || !file->IsOpen()) return nullptr;
-    std::vector<uint8_t> bytes;
-    if (!file->ReadAll(bytes)) return nullptr;
-    return DecodeTga(bytes.data(), bytes.size());
+    ByteBuffer bytes;
+    if (!ReadFileBytes(path, bytes)) return nullptr;
+    return DecodeTga(bytes.data.get(), bytes.size);
 }
 
 } // namespace zerimo
