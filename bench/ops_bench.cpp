@@ -6,7 +6,9 @@
 #include "document/ZerimoDoc.h"
 #include "imaging/Image.h"
 #include "ops/Adjustments.h"
+#include "ops/Bake.h"
 #include "ops/Blur.h"
+#include "ops/ColorMatrixOps.h"
 #include "ops/Soften.h"
 
 #include <benchmark/benchmark.h>
@@ -102,6 +104,17 @@ void BM_BakeMatrixAndGamma_24MP(benchmark::State& state) {
     }
 }
 
+// The pixel loop of the bake alone, into a bitmap made once.
+void BM_BakeLoop_24MP(benchmark::State& state) {
+    auto src = Photo24();
+    auto dst = Image::CreateBitmap(6000, 4000, PixelFormat24bppRGB);
+    ImageAttributes attributes;
+    const ColorMatrix m = FilterMatrix(1.2f, 0.0f, 1.3f, 20.0f);
+    attributes.SetColorMatrix(&m);
+    attributes.SetGamma(0.8f);
+    for (auto _ : state) benchmark::DoNotOptimize(BakeAdjustmentInto(*dst, *src, attributes));
+}
+
 void BM_SoftenLarge_12MP(benchmark::State& state) {
     auto src = Photo12();
     for (auto _ : state)
@@ -113,6 +126,7 @@ BENCHMARK(BM_BlurRadius8_24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 BENCHMARK(BM_ResizeHalf_24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Rotate30_12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_BakeMatrixAndGamma_24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_BakeLoop_24MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_SoftenLarge_12MP)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ops/Bake.h"
 
 #include "ops/Parallel.h"
+#include "ops/Simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +30,52 @@ inline ARGB Over(ARGB s, ARGB d) {
                     mix(BlueOf(s), BlueOf(d)));
 }
 
+struct Coefficients {
+    float m[5][4];
+};
+
+// out = in x m per channel, the products summed in the drawing's order, then clamped and rounded
+// to bytes. The colour bytes are first made fractions as the drawing makes them (v / 255). Without
+// an alpha plane every alpha is 1, and only the colour channels are computed.
+ZERIMO_INLINE void TransformRow(uint8_t* const* bytes, float* const* in, bool alpha, const Coefficients& k,
+                                int n) {
+    for (int c = 0; c < (alpha ? 4 : 3); ++c) {
+        const uint8_t* __restrict s = bytes[c];
+        float* __restrict f = in[c];
+        for (int x = 0; x < n; ++x) f[x] = float(s[x]) / 255.0f;
+    }
+    const float* __restrict r = in[0];
+    const float* __restrict g = in[1];
+    const float* __restrict b = in[2];
+    const float* __restrict a = in[3];
+    for (int j = 0; j < (alpha ? 4 : 3); ++j) {
+        const float m0 = k.m[0][j], m1 = k.m[1][j], m2 = k.m[2][j], m3 = k.m[3][j], m4 = k.m[4][j];
+        uint8_t* __restrict o = bytes[j];
+        if (alpha) {
+            for (int x = 0; x < n; ++x) {
+                float v = r[x] * m0 + g[x] * m1 + b[x] * m2 + a[x] * m3 + m4;
+                v = v < 0.0f ? 0.0f : v;
+                v = v > 1.0f ? 1.0f : v;
+                o[x] = uint8_t(int(v * 255.0f + 0.5f));
+            }
+        } else {
+            for (int x = 0; x < n; ++x) {
+                float v = r[x] * m0 + g[x] * m1 + b[x] * m2 + m3 + m4;
+                v = v < 0.0f ? 0.0f : v;
+                v = v > 1.0f ? 1.0f : v;
+                o[x] = uint8_t(int(v * 255.0f + 0.5f));
+            }
+        }
+    }
+}
+ZERIMO_AVX2 void TransformRowAvx2(uint8_t* const* bytes, float* const* in, bool alpha, const Coefficients& k,
+                                  int n) {
+    TransformRow(bytes, in, alpha, k, n);
+}
+void TransformRowBase(uint8_t* const* bytes, float* const* in, bool alpha, const Coefficients& k, int n) {
+    TransformRow(bytes, in, alpha, k, n);
+}
+
 } // namespace
 
 bool BakeAdjustmentInto(Image& dst, Image& src, const ImageAttributes& attributes) {
@@ -43,18 +90,16 @@ bool BakeAdjustmentInto(Image& dst, Image& src, const ImageAttributes& attribute
 
     const bool matrix = a.matrixEnabled && !a.matrix.IsIdentity();
     const bool gamma = a.gammaEnabled && a.gamma != 1.0f;
-    // in[i] * m[i][j] for every byte value: the products the drawing forms, looked up.
-    std::vector<float> table(matrix ? 4 * 4 * 256 : 0);
-    auto at = [&](int i, int j) { return table.data() + (i * 4 + j) * 256; };
-    if (matrix)
-        for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j)
-                for (int v = 0; v < 256; ++v) at(i, j)[v] = (float(v) / 255.0f) * a.matrix.m[i][j];
-    float shift[4] = {};
-    for (int j = 0; j < 4; ++j) shift[j] = a.matrix.m[4][j];
+    Coefficients k;
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 4; ++j) k.m[i][j] = a.matrix.m[i][j];
     uint8_t lut[256];
     for (int i = 0; i < 256; ++i)
         lut[i] = gamma ? uint8_t(std::lround(std::pow(i / 255.0, double(a.gamma)) * 255.0)) : uint8_t(i);
+    // An opaque source under a matrix that keeps alpha: every alpha in and out is 1.
+    const bool alphaPlane = sf == PixelFormat32bppARGB || a.matrix.m[0][3] != 0 || a.matrix.m[1][3] != 0 ||
+                            a.matrix.m[2][3] != 0 || a.matrix.m[3][3] != 1 || a.matrix.m[4][3] != 0;
+    static const auto transform = CpuHasAvx2() ? TransformRowAvx2 : TransformRowBase;
 
     BitmapData in, out;
     if (src.LockBits(nullptr, ImageLockModeRead, sf, &in) != Ok) return false;
@@ -67,18 +112,22 @@ bool BakeAdjustmentInto(Image& dst, Image& src, const ImageAttributes& attribute
     // What the cleared target holds: transparent white, which a 24-bit target stores as white.
     const ARGB background = db == 4 ? 0x00FFFFFFu : 0xFFFFFFFFu;
     ParallelRows(int(h), uint64_t(w) * h, [&](int first, int last) {
+        std::vector<float> planes(size_t(w) * 4);
+        std::vector<uint8_t> bytes(size_t(w) * 4);
+        float* f[4] = {planes.data(), planes.data() + w, planes.data() + 2 * size_t(w),
+                       planes.data() + 3 * size_t(w)};
+        uint8_t* o[4] = {bytes.data(), bytes.data() + w, bytes.data() + 2 * size_t(w),
+                         bytes.data() + 3 * size_t(w)};
         for (int y = first; y < last; ++y) {
             const uint8_t* s = static_cast<const uint8_t*>(in.Scan0) + ptrdiff_t(y) * in.Stride;
             uint8_t* d = static_cast<uint8_t*>(out.Scan0) + ptrdiff_t(y) * out.Stride;
-            for (uint32_t x = 0; x < w; ++x, s += sb, d += db) {
-                const uint8_t r = s[2], g = s[1], b = s[0], al = sourceAlpha ? s[3] : 255;
-                uint8_t v[4] = {r, g, b, al};
-                if (matrix)
-                    for (int j = 0; j < 4; ++j) {
-                        const float x4 = at(0, j)[r] + at(1, j)[g] + at(2, j)[b] + at(3, j)[al] + shift[j];
-                        v[j] = uint8_t(std::clamp(x4, 0.0f, 1.0f) * 255.0f + 0.5f);
-                    }
-                ARGB c = MakeARGB(v[3], lut[v[0]], lut[v[1]], lut[v[2]]);
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t* p = s + size_t(x) * sb;
+                o[0][x] = p[2], o[1][x] = p[1], o[2][x] = p[0], o[3][x] = sourceAlpha ? p[3] : 255;
+            }
+            if (matrix) transform(o, f, alphaPlane, k, int(w));
+            for (uint32_t x = 0; x < w; ++x, d += db) {
+                ARGB c = MakeARGB(o[3][x], lut[o[0][x]], lut[o[1][x]], lut[o[2][x]]);
                 if (AlphaOf(c) != 255) c = Over(c, background);
                 d[0] = BlueOf(c);
                 d[1] = GreenOf(c);

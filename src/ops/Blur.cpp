@@ -1,6 +1,7 @@
 #include "ops/Blur.h"
 
 #include "ops/Parallel.h"
+#include "ops/Simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,23 +38,6 @@ bool BuildGaussKernel(float radius, uint32_t maximumSize, std::vector<int32_t>& 
 }
 
 namespace {
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define ZERIMO_AVX2 __attribute__((target("avx2,fma")))
-#define ZERIMO_HAVE_AVX2 1
-#else
-#define ZERIMO_HAVE_AVX2 0
-#endif
-#define ZERIMO_INLINE inline __attribute__((always_inline))
-
-bool UseAvx2() {
-#if ZERIMO_HAVE_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return avx2;
-#else
-    return false;
-#endif
-}
 
 constexpr int kChunk = 1024; // sums kept in the first-level cache
 
@@ -149,7 +133,7 @@ template <typename T> struct Kernels {
     void (*samples)(const uint8_t*, int, T*) = ToSamplesBase<T>;
     Kernels() {
 #if ZERIMO_HAVE_AVX2
-        if (UseAvx2()) span = ConvolveSpanAvx2<T>, rows = ConvolveRowsAvx2<T>, samples = ToSamplesAvx2<T>;
+        if (CpuHasAvx2()) span = ConvolveSpanAvx2<T>, rows = ConvolveRowsAvx2<T>, samples = ToSamplesAvx2<T>;
 #endif
     }
 };

@@ -2,6 +2,8 @@
 
 #include "imaging/Graphics.h"
 #include "imaging/ImageAttributes.h"
+#include "imaging/Matrix.h"
+#include "ops/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,19 +23,207 @@ Size RotatedCanvasSize(uint32_t width, uint32_t height, double degrees) {
     return Size{int32_t(std::ceil(wx)), int32_t(std::ceil(hy))};
 }
 
+namespace {
+
+// The drawing's arithmetic for one pixel: straight ARGB to premultiplied floats, and a sample
+// covering part of a pixel composited onto a straight destination.
+struct Premul {
+    float r, g, b, a;
+};
+
+inline uint8_t ToByte(float v) {
+    return uint8_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+
+inline Premul ToPremul(uint8_t R, uint8_t G, uint8_t B, uint8_t A) {
+    constexpr float k = 1.0f / 255.0f;
+    const float a = float(A) * k, ka = a * k;
+    return {float(R) * ka, float(G) * ka, float(B) * ka, a};
+}
+
+inline ARGB CompositePremul(Premul s, float cov, ARGB d) {
+    if (s.a >= 0.9999f && cov >= 1.0f) return MakeARGB(255, ToByte(s.r), ToByte(s.g), ToByte(s.b));
+    s.a = std::clamp(s.a, 0.0f, 1.0f);
+    s.r = std::clamp(s.r, 0.0f, s.a);
+    s.g = std::clamp(s.g, 0.0f, s.a);
+    s.b = std::clamp(s.b, 0.0f, s.a);
+    const float da = AlphaOf(d) / 255.0f;
+    const float dr = RedOf(d) / 255.0f * da, dg = GreenOf(d) / 255.0f * da, db = BlueOf(d) / 255.0f * da;
+    const float keep = 1.0f - s.a * cov;
+    const float oa = s.a * cov + da * keep;
+    if (oa <= 0) return 0;
+    const float orr = s.r * cov + dr * keep, og = s.g * cov + dg * keep, ob = s.b * cov + db * keep;
+    return MakeARGB(ToByte(oa), ToByte(orr / oa), ToByte(og / oa), ToByte(ob / oa));
+}
+
+/// Bilinear samples of a 24- or 32-bit bitmap, its edge pixels extended outwards.
+struct Sampler {
+    const uint8_t* base;
+    ptrdiff_t stride;
+    int w, h, bpp;
+    bool alpha;
+
+    Premul At(double u, double v) const {
+        u = std::clamp(u, -1e12, 1e12), v = std::clamp(v, -1e12, 1e12);
+        int64_t x0 = int64_t(u), y0 = int64_t(v); // floor, without a library call
+        x0 -= double(x0) > u, y0 -= double(y0) > v;
+        const float tu = float(u - double(x0)), tv = float(v - double(y0));
+        const int xs[2] = {Clamp(x0, w), Clamp(x0 + 1, w)}, ys[2] = {Clamp(y0, h), Clamp(y0 + 1, h)};
+        const float wx[2] = {1 - tu, tu}, wy[2] = {1 - tv, tv};
+        Premul a{0, 0, 0, 0};
+        for (int j = 0; j < 2; ++j) {
+            if (wy[j] == 0) continue;
+            const uint8_t* row = base + ptrdiff_t(ys[j]) * stride;
+            for (int i = 0; i < 2; ++i) {
+                const float wt = wx[i] * wy[j];
+                if (wt == 0) continue;
+                const uint8_t* p = row + ptrdiff_t(xs[i]) * bpp;
+                const Premul q = ToPremul(p[2], p[1], p[0], alpha ? p[3] : 255);
+                a.r += wt * q.r, a.g += wt * q.g, a.b += wt * q.b, a.a += wt * q.a;
+            }
+        }
+        return a;
+    }
+    static int Clamp(int64_t k, int n) { return int(k < 0 ? 0 : k >= n ? n - 1 : k); }
+};
+
+} // namespace
+
 Status DrawRotatedImage(Image& dst, Image& src, double degrees) {
-    auto g = Graphics::FromImage(&dst);
-    if (Status s = g->GetLastStatus(); s != Ok) return s;
-    const int32_t w = int32_t(src.GetWidth()), h = int32_t(src.GetHeight());
-    const int32_t nw = int32_t(dst.GetWidth()), nh = int32_t(dst.GetHeight());
-    g->SetCompositingQuality(CompositingQualityHighQuality);
-    g->SetCompositingMode(CompositingModeSourceOver);
-    g->SetPixelOffsetMode(PixelOffsetModeHighQuality);
-    g->TranslateTransform(float(-(w / 2)), float(-(h / 2)));
-    g->RotateTransform(float(degrees), MatrixOrderAppend);
-    g->TranslateTransform(float(nw / 2), float(nh / 2), MatrixOrderAppend);
-    g->SetSmoothingMode(SmoothingModeAntiAlias);
-    return g->DrawImage(&src, RectF{0, 0, float(w), float(h)}, 0, 0, float(w), float(h), UnitPixel);
+    const PixelFormat df = dst.GetPixelFormat();
+    const float turn = float(degrees);
+    const bool axisAligned = std::sin(turn * 3.14159265f / 180.0f) == 0.0f; // a plain copy
+    if ((df != PixelFormat24bppRGB && df != PixelFormat32bppARGB) || axisAligned) {
+        // Other targets, and turns that leave the axes where they are, take the general drawing.
+        auto g = Graphics::FromImage(&dst);
+        if (Status s = g->GetLastStatus(); s != Ok) return s;
+        const int32_t w = int32_t(src.GetWidth()), h = int32_t(src.GetHeight());
+        g->SetCompositingQuality(CompositingQualityHighQuality);
+        g->SetCompositingMode(CompositingModeSourceOver);
+        g->SetPixelOffsetMode(PixelOffsetModeHighQuality);
+        g->TranslateTransform(float(-(w / 2)), float(-(h / 2)));
+        g->RotateTransform(float(degrees), MatrixOrderAppend);
+        g->TranslateTransform(float(int32_t(dst.GetWidth()) / 2), float(int32_t(dst.GetHeight()) / 2),
+                              MatrixOrderAppend);
+        g->SetSmoothingMode(SmoothingModeAntiAlias);
+        return g->DrawImage(&src, RectF{0, 0, float(w), float(h)}, 0, 0, float(w), float(h), UnitPixel);
+    }
+    const int w = int(src.GetWidth()), h = int(src.GetHeight());
+    const int nw = int(dst.GetWidth()), nh = int(dst.GetHeight());
+    if (w <= 0 || h <= 0) return InvalidParameter;
+    // The world transform a drawing would use: the image's centre to the origin, turned, then to
+    // the canvas's centre (integer halves), in the transform's single precision.
+    Matrix m;
+    m.Translate(float(-(w / 2)), float(-(h / 2)));
+    m.Rotate(float(degrees), MatrixOrderAppend);
+    m.Translate(float(nw / 2), float(nh / 2), MatrixOrderAppend);
+    float e[6];
+    m.GetElements(e);
+    const double det = double(e[0]) * e[3] - double(e[1]) * e[2];
+    if (det == 0 || !std::isfinite(det)) return Ok;
+    // Device -> world.
+    const double i0 = e[3] / det, i1 = -e[1] / det, i2 = -e[2] / det, i3 = e[0] / det;
+    const double i4 = -(e[4] * i0 + e[5] * i2), i5 = -(e[4] * i1 + e[5] * i3);
+
+    const PixelFormat sf = src.GetPixelFormat();
+    const PixelFormat lockFormat =
+        (sf == PixelFormat24bppRGB || sf == PixelFormat32bppARGB) ? sf : PixelFormat32bppARGB;
+    BitmapData in, out;
+    if (Status s = src.LockBits(nullptr, ImageLockModeRead, lockFormat, &in); s != Ok) return s;
+    if (Status s = dst.LockBits(nullptr, ImageLockModeRead | ImageLockModeWrite, df, &out); s != Ok) {
+        src.UnlockBits(&in);
+        return s;
+    }
+    const Sampler sampler{
+        static_cast<const uint8_t*>(in.Scan0), in.Stride, w, h, lockFormat == PixelFormat24bppRGB ? 3 : 4,
+        lockFormat == PixelFormat32bppARGB};
+    const int db = df == PixelFormat24bppRGB ? 3 : 4;
+    const double W = w, H = h;
+    // Device -> fraction of the image rectangle, in the order the general drawing computes it, so
+    // that pixels on an edge get the same coverage.
+    const double a0 = i0 / W, a1 = i2 / W, a2 = i4 / W, b0 = i1 / H, b1 = i3 / H, b2 = i5 / H;
+    auto inside = [&](double x, double y) {
+        const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
+        return fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
+    };
+    // Share of the pixel centred at (x, y) that the image covers: whole when its corners are all
+    // inside, none when they all lie beyond one edge, else counted on a 4 x 4 grid.
+    auto coverage = [&](double x, double y) -> float {
+        int in4 = 0, left = 0, right = 0, below = 0, above = 0;
+        for (int k = 0; k < 4; ++k) {
+            const double px = x + (k & 1 ? 0.5 : -0.5), py = y + (k & 2 ? 0.5 : -0.5);
+            const double fx = a0 * px + a1 * py + a2, fy = b0 * px + b1 * py + b2;
+            left += fx < 0, right += fx >= 1, below += fy < 0, above += fy >= 1;
+            in4 += fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
+        }
+        if (in4 == 4) return 1.0f;
+        if (left == 4 || right == 4 || below == 4 || above == 4) return 0.0f;
+        int hits = 0;
+        for (int sy = 0; sy < 4; ++sy)
+            for (int sx = 0; sx < 4; ++sx) hits += inside(x - 0.5 + (sx + 0.5) / 4, y - 0.5 + (sy + 0.5) / 4);
+        return hits / 16.0f;
+    };
+    auto sampleAt = [&](double x, double y) {
+        const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
+        return sampler.At(fx * W - 0.5, fy * H - 0.5);
+    };
+    // Half the world extent of a pixel along each axis: a pixel whose centre keeps that far from the
+    // image's edges lies wholly inside it.
+    const double hx = (std::fabs(i0) + std::fabs(i2)) / 2, hy = (std::fabs(i1) + std::fabs(i3)) / 2;
+    auto store = [&](uint8_t* p, ARGB c) {
+        p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c);
+        if (db == 4) p[3] = AlphaOf(c);
+    };
+    auto read = [&](const uint8_t* p) { return MakeARGB(db == 4 ? p[3] : 255, p[2], p[1], p[0]); };
+
+    ParallelRows(nh, uint64_t(nw) * uint64_t(nh) * 4, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const double cy = y + 0.5;
+            uint8_t* drow = static_cast<uint8_t*>(out.Scan0) + ptrdiff_t(y) * out.Stride;
+            // The centres x + 0.5 for which wx and wy stay within [lo, hi): an interval of the row.
+            double xa = -1e300, xb = 1e300;
+            auto clip = [&](double k, double c, double lo, double hi) {
+                if (k == 0) {
+                    if (!(c >= lo && c < hi)) xa = 1, xb = 0;
+                    return;
+                }
+                double t0 = (lo - c) / k, t1 = (hi - c) / k;
+                if (t0 > t1) std::swap(t0, t1);
+                xa = std::max(xa, t0), xb = std::min(xb, t1);
+            };
+            // Pixels that any part of the image may reach, and those it wholly covers.
+            clip(i0, i2 * cy + i4, -2 * hx, W + 2 * hx);
+            clip(i1, i3 * cy + i5, -2 * hy, H + 2 * hy);
+            if (!(xa < xb)) continue;
+            const int x0 = std::clamp(int(std::floor(xa - 0.5)) - 1, 0, nw),
+                      x1 = std::clamp(int(std::ceil(xb - 0.5)) + 1, 0, nw);
+            xa = -1e300, xb = 1e300;
+            clip(i0, i2 * cy + i4, hx, W - hx);
+            clip(i1, i3 * cy + i5, hy, H - hy);
+            int f0 = x1, f1 = x1; // wholly covered: [f0, f1), with a pixel's margin for rounding
+            if (xa < xb) {
+                f0 = std::clamp(int(std::ceil(xa - 0.5)) + 1, x0, x1);
+                f1 = std::clamp(int(std::floor(xb - 0.5)) - 1, f0, x1);
+            }
+            for (int x = x0; x < x1; ++x) {
+                if (x == f0 && f0 < f1) {
+                    for (; x < f1; ++x) {
+                        uint8_t* p = drow + ptrdiff_t(x) * db;
+                        store(p, CompositePremul(sampleAt(x + 0.5, cy), 1.0f, read(p)));
+                    }
+                    if (x >= x1) break;
+                }
+                const double cx = x + 0.5;
+                const float c = coverage(cx, cy);
+                if (c <= 0) continue;
+                uint8_t* p = drow + ptrdiff_t(x) * db;
+                store(p, CompositePremul(sampleAt(cx, cy), c, read(p)));
+            }
+        }
+    });
+    dst.UnlockBits(&out);
+    src.UnlockBits(&in);
+    return Ok;
 }
 
 Status DrawResizedImage(Image& dst, Image& src) {

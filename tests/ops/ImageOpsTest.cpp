@@ -51,6 +51,39 @@ TEST(Geometry, CanvasOfAFreeRotation) {
     }
 }
 
+// The rotation's own loop against the general drawing with the same transform and settings.
+TEST(Geometry, RotationMatchesTheGeneralDrawing) {
+    for (PixelFormat f : {PixelFormat24bppRGB, PixelFormat32bppARGB})
+        for (double deg : {30.0, -359.0, 90.0, 137.5, 0.0, 180.0}) {
+            SCOPED_TRACE(testing::Message() << std::hex << f << std::dec << " " << deg);
+            auto src = Noise(61, 37, f, 7);
+            const Size n = RotatedCanvasSize(61, 37, deg);
+            auto ours = Image::CreateBitmap(n.Width, n.Height, f);
+            ASSERT_EQ(DrawRotatedImage(*ours, *src, deg), Ok);
+            auto drawn = Image::CreateBitmap(n.Width, n.Height, f);
+            auto g = Graphics::FromImage(drawn.get());
+            g->SetCompositingQuality(CompositingQualityHighQuality);
+            g->SetPixelOffsetMode(PixelOffsetModeHighQuality);
+            g->TranslateTransform(-30, -18);
+            g->RotateTransform(float(deg), MatrixOrderAppend);
+            g->TranslateTransform(float(n.Width / 2), float(n.Height / 2), MatrixOrderAppend);
+            g->SetSmoothingMode(SmoothingModeAntiAlias);
+            ASSERT_EQ(g->DrawImage(src.get(), RectF{0, 0, 61, 37}, 0, 0, 61, 37, UnitPixel), Ok);
+            const auto a = testsupport::ReadARGB(*ours), b = testsupport::ReadARGB(*drawn);
+            // Compared premultiplied: the colour of a nearly transparent pixel carries no weight.
+            int worst = 0;
+            for (size_t i = 0; i < a.size(); ++i) {
+                worst = std::max(worst, std::abs(int(AlphaOf(a[i])) - int(AlphaOf(b[i]))));
+                for (int sh = 0; sh < 24; sh += 8) {
+                    const int pa = int((a[i] >> sh) & 0xFF) * AlphaOf(a[i]) / 255;
+                    const int pb = int((b[i] >> sh) & 0xFF) * AlphaOf(b[i]) / 255;
+                    worst = std::max(worst, std::abs(pa - pb));
+                }
+            }
+            EXPECT_LE(worst, 1);
+        }
+}
+
 TEST(Geometry, ScreenProportionalSize) {
     const SizeF s = ScreenProportionalSize(1000, 500, 1200);
     EXPECT_FLOAT_EQ(s.Width, 2400);
