@@ -1,6 +1,7 @@
 #include "app/ZerimoApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/Benchmark.h"
 #include "document/FileTypes.h"
 #include "document/ZerimoDoc.h"
 #include "frame/MainFrame.h"
@@ -93,7 +94,9 @@ int CZerimoApp::Run(int, char**) {
         doc->NewDocument();
     else
         doc->OpenDocumentFile(file.toStdString());
+    BenchMark("opened");
     mainFrame->show();
+    BenchMark("shown");
     mainFrame->UpdateCommandUI();
     const int rc = QApplication::exec();
     doc->OnCloseDocument();

@@ -1,11 +1,13 @@
 // zerimo: the viewer.
 
+#include "app/Benchmark.h"
 #include "app/ZerimoApp.h"
 #include "document/ZerimoDoc.h"
 #include "frame/MainFrame.h"
 #include "view/Preloader.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstring>
 #include <filesystem>
@@ -38,11 +40,13 @@ std::string CommandLineFile(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    BenchMark("main");
     CPreloader preloader;
     const std::string file = CommandLineFile(argc, argv);
     if (!file.empty()) preloader.Preload(file);
 
     QApplication qapp(argc, argv);
+    BenchMark("qapplication");
     QApplication::setApplicationName(kAppTitle);
     QApplication::setOrganizationName(kAppTitle);
     QApplication::setApplicationVersion("1.8.4");
@@ -52,9 +56,18 @@ int main(int argc, char** argv) {
     CZerimoApp& app = App();
     CMainFrame frame(app, &preloader);
     CZerimoDoc doc(frame);
+    BenchMark("frame");
     frame.SetDocument(&doc);
     app.frame = &frame;
     app.doc = &doc;
+    // A developer's option: timings of the real window (bench/gui.sh).
+    const QStringList args = QCoreApplication::arguments();
+    if (args.contains("--benchmark")) {
+        int64_t startNs = 0;
+        for (const QString& a : args)
+            if (a.startsWith("--start-ns=")) startNs = a.mid(11).toLongLong();
+        QTimer::singleShot(0, [&] { QApplication::exit(RunBenchmark(frame, doc, preloader, startNs)); });
+    }
     const int rc = app.Run(argc, argv);
     preloader.Stop();
     app.frame = nullptr;

@@ -299,7 +299,9 @@ void CMainFrame::UpdateCommandUI() {
     if (preloader_ && doc_->imageLoaded && !doc_->GetPathName().empty() &&
         doc_->GetPathName() != lastPreloaded_ && doc_->FileExists()) {
         lastPreloaded_ = doc_->GetPathName();
-        preloader_->PreloadNeighbours(lastPreloaded_);
+        const QSize client = view_->maximumViewportSize();
+        preloader_->PreloadNeighbours(lastPreloaded_, client.width(), client.height(),
+                                      view_->viewport()->devicePixelRatioF());
     }
 }
 
@@ -645,8 +647,10 @@ void CMainFrame::ScreenSize(int& width, int& height) {
 std::shared_ptr<imaging::Image> CMainFrame::TakeDecodedImage(const std::string& path) {
     if (!preloader_) return nullptr;
     std::shared_ptr<CImagePyramid> pyramid;
-    ImagePtr image = preloader_->Take(path, &pyramid);
+    CPreloader::Tiles tiles;
+    ImagePtr image = preloader_->Take(path, &pyramid, &tiles);
     if (image && pyramid) view_->AdoptPyramid(std::move(pyramid));
+    if (image && !tiles.tiles.empty()) view_->AdoptTiles(image, tiles.zoom, std::move(tiles.tiles));
     return image;
 }
 

@@ -119,6 +119,12 @@ ImagePtr Halve(Image& source) {
     return out;
 }
 
+/// Large images and tiles that are no longer shown are freed on another thread: returning tens of
+/// megabytes to the system would otherwise hold up the paint of the next image.
+template <typename T> void ReleaseInBackground(T&& garbage) {
+    std::thread([g = std::forward<T>(garbage)]() mutable { g = {}; }).detach();
+}
+
 } // namespace
 
 ImagePtr CImagePyramid::Level(int k) {
@@ -145,7 +151,7 @@ QImage CImageTiles::DrawTile(const Image& image, const ImageAttributes& attribut
     const Image* source = &image;
     ImagePtr level;
     float srcW = float(image.GetWidth()), srcH = float(image.GetHeight());
-    if (pyramid && attributes.BitmapAdjustment().IsNoOp() && zoom < 0.5) {
+    if (pyramid && attributes.BitmapAdjustment().IsNoOp() && zoom <= 0.5) {
         const int k = std::min(8, int(std::floor(std::log2(1.0 / zoom))));
         if (k >= 1 && (level = pyramid->Level(k))) {
             source = level.get();
@@ -191,6 +197,12 @@ QImage CImageTiles::DrawTile(const Image& image, const ImageAttributes& attribut
 void CImageTiles::Prepare(const TileKey& key, ImagePtr image, const ImageAttributes& attributes,
                           std::shared_ptr<CImagePyramid> pyramid) {
     if (key == key_ && image == image_) return;
+    struct Old {
+        std::map<std::pair<int, int>, QImage> tiles;
+        ImagePtr image;
+        std::shared_ptr<CImagePyramid> pyramid;
+    };
+    ReleaseInBackground(Old{std::move(tiles_), std::move(image_), std::move(pyramid_)});
     tiles_.clear();
     key_ = key;
     image_ = std::move(image);
@@ -198,6 +210,29 @@ void CImageTiles::Prepare(const TileKey& key, ImagePtr image, const ImageAttribu
     pyramid_ = (pyramid && pyramid->Source() == image_) ? std::move(pyramid) : nullptr;
     zoomedW_ = image_ ? int(std::ceil(image_->GetWidth() * key.zoom)) : 0;
     zoomedH_ = image_ ? int(std::ceil(image_->GetHeight() * key.zoom)) : 0;
+}
+
+void CImageTiles::Install(const TileKey& key, ImagePtr image, const ImageAttributes& attributes,
+                          std::shared_ptr<CImagePyramid> pyramid,
+                          std::map<std::pair<int, int>, QImage> tiles) {
+    key_ = TileKey{};
+    Prepare(key, std::move(image), attributes, std::move(pyramid));
+    tiles_ = std::move(tiles);
+}
+
+std::map<std::pair<int, int>, QImage> CImageTiles::DrawAll(const Image& image,
+                                                           const ImageAttributes& attributes,
+                                                           CImagePyramid* pyramid, double zoom) {
+    std::map<std::pair<int, int>, QImage> tiles;
+    const int rows = int(std::ceil(std::ceil(image.GetHeight() * zoom) / kTile));
+    const int columns = int(std::ceil(std::ceil(image.GetWidth() * zoom) / kTile));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            QImage t = DrawTile(image, attributes, pyramid, zoom, r, c);
+            if (t.isNull()) return {};
+            tiles[{r, c}] = std::move(t);
+        }
+    return tiles;
 }
 
 void CImageTiles::Render(const QRect& area) {

@@ -62,6 +62,13 @@ class CImageTiles {
             if (r.intersects(area)) draw(r.topLeft(), img);
         }
     }
+    /// Tiles made elsewhere (by the preloader) for `key`.
+    void Install(const TileKey& key, ImagePtr image, const imaging::ImageAttributes& attributes,
+                 std::shared_ptr<CImagePyramid> pyramid, std::map<std::pair<int, int>, QImage> tiles);
+    /// Every tile of the zoomed image, for an image that is not shown yet.
+    static std::map<std::pair<int, int>, QImage> DrawAll(const imaging::Image& image,
+                                                         const imaging::ImageAttributes& attributes,
+                                                         CImagePyramid* pyramid, double zoom);
     const TileKey& Key() const { return key_; }
     void Clear();
     /// Bytes held by the tiles.

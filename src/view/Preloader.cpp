@@ -2,6 +2,7 @@
 
 #include "document/ZerimoDoc.h"
 #include "io/DecodeChain.h"
+#include "view/ViewMath.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -49,20 +50,20 @@ bool CPreloader::StampOf(const std::string& path, Stamp& stamp) {
 
 void CPreloader::Preload(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back({false, path});
+    jobs_.push_back({false, path, 0, 0, 1});
     wake_.notify_one();
 }
 
-void CPreloader::PreloadNeighbours(const std::string& current) {
+void CPreloader::PreloadNeighbours(const std::string& current, int clientW, int clientH, double dpr) {
     std::lock_guard<std::mutex> lock(mutex_);
     // Only the latest position matters.
     jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.neighbours; }),
                 jobs_.end());
-    jobs_.push_back({true, current});
+    jobs_.push_back({true, current, clientW, clientH, dpr});
     wake_.notify_one();
 }
 
-ImagePtr CPreloader::Take(const std::string& path, std::shared_ptr<CImagePyramid>* pyramid) {
+ImagePtr CPreloader::Take(const std::string& path, std::shared_ptr<CImagePyramid>* pyramid, Tiles* tiles) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto queued = [&] {
         return std::any_of(jobs_.begin(), jobs_.end(),
@@ -78,6 +79,7 @@ ImagePtr CPreloader::Take(const std::string& path, std::shared_ptr<CImagePyramid
     Stamp now;
     if (!StampOf(path, now) || !(now == e.stamp)) return nullptr; // changed on disk: decode afresh
     if (pyramid) *pyramid = std::move(e.pyramid);
+    if (tiles) *tiles = std::move(e.tiles);
     return std::move(e.image);
 }
 
@@ -112,7 +114,7 @@ void CPreloader::Run() {
             if (!job.neighbours) decoding_ = job.path;
         }
         if (!job.neighbours) {
-            Decode(job.path);
+            Decode(job, job.path);
             continue;
         }
         // The files Get Next and Get Prev would open from here.
@@ -147,12 +149,12 @@ void CPreloader::Run() {
                 }
                 decoding_ = path;
             }
-            Decode(path);
+            Decode(job, path);
         }
     }
 }
 
-void CPreloader::Decode(const std::string& path) {
+void CPreloader::Decode(const Job& job, const std::string& path) {
     Entry e;
     e.path = path;
     bool ok = StampOf(path, e.stamp);
@@ -171,6 +173,14 @@ void CPreloader::Decode(const std::string& path) {
         int k = 0;
         while ((longest >> (k + 1)) >= 1024) ++k;
         if (k > 0) e.pyramid->Level(k);
+        // The fitted view's tiles, drawn as the view draws them with no adjustment pending.
+        double zoom = 0;
+        if (FitZoom(e.image->GetWidth(), e.image->GetHeight(), job.clientW, job.clientH, zoom)) {
+            ImageAttributes attributes;
+            attributes.SetWrapMode(WrapModeTileFlipXY, 0xFF000000, false);
+            e.tiles.zoom = zoom * job.dpr;
+            e.tiles.tiles = CImageTiles::DrawAll(*e.image, attributes, e.pyramid.get(), e.tiles.zoom);
+        }
     }
     std::lock_guard<std::mutex> lock(mutex_);
     decoding_.clear();

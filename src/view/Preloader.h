@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +19,11 @@ namespace zerimo {
 
 class CPreloader {
   public:
+    /// Tiles of a fitted view made ahead: the device zoom they were drawn at and the tiles.
+    struct Tiles {
+        double zoom = 0;
+        std::map<std::pair<int, int>, QImage> tiles;
+    };
     static constexpr size_t kMaxImages = 2;
     static constexpr uint64_t kMaxBytes = uint64_t(1) << 30;
 
@@ -28,13 +34,15 @@ class CPreloader {
 
     /// Decodes `path` at once (the file of the command line, before the window exists).
     void Preload(const std::string& path);
-    /// Keeps the neighbours of `current` (in its folder, as navigation finds them) decoded;
-    /// everything else is dropped.
-    void PreloadNeighbours(const std::string& current);
+    /// Keeps the neighbours of `current` (in its folder, as navigation finds them) decoded, with the
+    /// tiles of their fitted view for a client of `clientW` x `clientH` at `dpr`; everything else is
+    /// dropped.
+    void PreloadNeighbours(const std::string& current, int clientW = 0, int clientH = 0, double dpr = 1);
     /// The decoded image of `path`, handed over (the preloader keeps no reference), with its
     /// pyramid; waits when that file is being decoded right now. Null when it is not there, failed
     /// to decode, or its file changed since it was read.
-    ImagePtr Take(const std::string& path, std::shared_ptr<CImagePyramid>* pyramid = nullptr);
+    ImagePtr Take(const std::string& path, std::shared_ptr<CImagePyramid>* pyramid = nullptr,
+                  Tiles* tiles = nullptr);
     /// Drops everything and stops the thread.
     void Stop();
 
@@ -53,16 +61,19 @@ class CPreloader {
         Stamp stamp;
         ImagePtr image;
         std::shared_ptr<CImagePyramid> pyramid;
+        Tiles tiles;
         uint64_t bytes = 0;
     };
     struct Job {
         bool neighbours = false; // of `path`, or `path` itself
         std::string path;
+        int clientW = 0, clientH = 0;
+        double dpr = 1;
     };
 
     static bool StampOf(const std::string& path, Stamp& stamp);
     void Run();
-    void Decode(const std::string& path);
+    void Decode(const Job& job, const std::string& path);
 
     std::mutex mutex_;
     std::condition_variable wake_, done_;

@@ -99,6 +99,12 @@ void CZerimoView::AdoptPyramid(std::shared_ptr<CImagePyramid> pyramid) {
     pyramid_ = std::move(pyramid);
 }
 
+void CZerimoView::AdoptTiles(ImagePtr image, double zoom, std::map<std::pair<int, int>, QImage> tiles) {
+    adoptedImage_ = std::move(image);
+    adoptedZoom_ = zoom;
+    adoptedTiles_ = std::move(tiles);
+}
+
 void CZerimoView::ZoomChanged() {
     int position = 0;
     if (state_.SyncSlider(frame_.ZoomSliderPosition(), position)) frame_.SetZoomPos(position, true);
@@ -434,6 +440,11 @@ void CZerimoView::PaintImage(QPainter& p, int cw, int ch) {
     if (!pyramid_ || pyramid_->Source() != image || image->ActiveFrame() != 0 ||
         pyramid_->Source()->GetWidth() != w)
         pyramid_ = std::make_shared<CImagePyramid>(image);
+    if (adoptedImage_ == image && adoptedZoom_ == key.zoom && !adoptedTiles_.empty() &&
+        !(tiles_.Key() == key) && doc_->displayAttributes.BitmapAdjustment().IsNoOp())
+        tiles_.Install(key, image, doc_->displayAttributes, pyramid_, std::move(adoptedTiles_));
+    if (adoptedImage_ && adoptedImage_ != image) adoptedTiles_.clear();
+    adoptedImage_.reset();
     tiles_.Prepare(key, image, doc_->displayAttributes, pyramid_);
 
     // The visible part of the destination, in device pixels of the zoomed image.

@@ -45,6 +45,8 @@ class CZerimoView : public QAbstractScrollArea {
     void InvalidateImage();
     /// A pyramid of `image` made by the preloader, for the first paints of it.
     void AdoptPyramid(std::shared_ptr<CImagePyramid> pyramid);
+    /// Tiles of `image`'s fitted view drawn ahead, used when the view shows it at that zoom.
+    void AdoptTiles(ImagePtr image, double zoom, std::map<std::pair<int, int>, QImage> tiles);
 
     // ---- commands ----
     void OnZoomIn();
@@ -98,6 +100,9 @@ class CZerimoView : public QAbstractScrollArea {
     CViewState state_;
     CImageTiles tiles_;
     std::shared_ptr<CImagePyramid> pyramid_;
+    ImagePtr adoptedImage_;
+    double adoptedZoom_ = 0;
+    std::map<std::pair<int, int>, QImage> adoptedTiles_;
     uint64_t generation_ = 1;
     QTimer slideTimer_; // timer 302
     QPoint lastPoint_;
