@@ -19,6 +19,13 @@ template <class V> class FlatMap {
             if (s.key == key) return &s.value;
         }
     }
+    V* Find(uint32_t key) { return const_cast<V*>(static_cast<const FlatMap*>(this)->Find(key)); }
+    /// The value under `key`, inserted as V{} when absent; valid until the next insertion.
+    V& Get(uint32_t key) {
+        if (V* v = Find(key)) return *v;
+        Insert(key, V{});
+        return *Find(key);
+    }
     /// Stores `value` under `key` (replacing an earlier one).
     void Insert(uint32_t key, const V& value) {
         if ((size_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.size() * 2);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace zerimo {
 
@@ -67,12 +68,21 @@ struct LabRun {
     explicit LabRun(PnnLabState& state) : st(state) {}
     PnnLabState& st;
     FlatMap<LabColor> labCache{1 << 16};
-    FlatMap<uint64_t> closestCache{1 << 16};
-    FlatMap<uint16_t> nearestCache{1 << 16};
+    /// What the mapping has learnt of one colour: its candidate pair, its nearest entry, and the
+    /// noise row its pair is to be searched from once it is needed.
+    struct Learnt {
+        uint64_t pair = 0;
+        uint16_t nearest = 0;
+        uint8_t flags = 0; // kHasPair, kHasNearest, kPending, kPendingRow1
+    };
+    static constexpr uint8_t kHasPair = 1, kHasNearest = 2, kPending = 4, kPendingRow1 = 8;
+    FlatMap<Learnt> learnt{1 << 16};
     std::vector<MergeBin>* bins = nullptr;
     // The palette's Lab values, as GetLab would give them, and its channels for the pair search.
     const ColorPalette* paletteLabFor = nullptr;
     std::vector<LabColor> paletteLab;
+    std::vector<uint16_t> byLightness;
+    std::vector<double> lightness;
     const ColorPalette* channelsFor = nullptr;
     std::vector<int> pr, pg, pb, pa;
     std::vector<double> errs;
@@ -143,8 +153,55 @@ struct LabRun {
         b1.nearest = nearest;
     }
 
+    /// The |dL| + |dab| search of a large palette, walking the entries by lightness: |dL| alone
+    /// bounds a sum from below, so each direction stops where it exceeds the best sum. Same answer
+    /// as trying every entry in order (smallest sum, the later entry on ties).
+    uint16_t NearestByLightness(const LabColor& lab1, uint32_t first) {
+        if (byLightness.size() != paletteLab.size()) {
+            byLightness.resize(paletteLab.size());
+            for (size_t i = 0; i < byLightness.size(); ++i) byLightness[i] = uint16_t(i);
+            std::stable_sort(byLightness.begin(), byLightness.end(),
+                             [&](uint16_t x, uint16_t y) { return paletteLab[x].L < paletteLab[y].L; });
+            lightness.resize(byLightness.size());
+            for (size_t i = 0; i < byLightness.size(); ++i) lightness[i] = paletteLab[byLightness[i]].L;
+        }
+        double best = 2147483647.0;
+        int k = -1;
+        auto consider = [&](size_t s) {
+            const uint16_t idx = byLightness[s];
+            if (idx < first) return;
+            const LabColor& lab2 = paletteLab[idx];
+            double d = std::fabs(lab2.L - lab1.L);
+            d += std::sqrt(Sqr(lab2.a - lab1.a) + Sqr(lab2.b - lab1.b));
+            if (d < best || (d == best && int(idx) > k)) best = d, k = idx;
+        };
+        const size_t n = byLightness.size();
+        size_t hi = size_t(std::lower_bound(lightness.begin(), lightness.end(), lab1.L) - lightness.begin());
+        size_t lo = hi;
+        bool up = hi<n, down = lo> 0;
+        while (up || down) {
+            if (up) {
+                if (std::fabs(lightness[hi] - lab1.L) > best) {
+                    up = false;
+                } else {
+                    consider(hi);
+                    up = ++hi < n;
+                }
+            }
+            if (down) {
+                if (std::fabs(lightness[lo - 1] - lab1.L) > best) {
+                    down = false;
+                } else {
+                    consider(lo - 1);
+                    down = --lo > 0;
+                }
+            }
+        }
+        return uint16_t(k < 0 ? 0 : k);
+    }
+
     uint16_t NearestColorIndex(const ColorPalette& palette, ARGB c, int64_t) {
-        if (const uint16_t* hit = nearestCache.Find(c)) return *hit;
+        if (const Learnt* hit = learnt.Find(c); hit && (hit->flags & kHasNearest)) return hit->nearest;
         const ARGB key = c;
         if ((c >> 24) < 16) c = st.transparentColor;
         const uint32_t count = palette.Count();
@@ -153,9 +210,17 @@ struct LabRun {
         if (paletteLabFor != &palette || paletteLab.size() != count) {
             paletteLabFor = &palette;
             paletteLab.clear();
+            byLightness.clear();
             for (ARGB e : palette.Entries) paletteLab.push_back(ArgbToLab(e));
         }
         const bool semi = st.hasSemiTransparency;
+        if (count > 32 && !semi) {
+            const uint16_t k = NearestByLightness(lab1, first);
+            Learnt& l = learnt.Get(key);
+            l.nearest = k;
+            l.flags |= kHasNearest;
+            return k;
+        }
         double best = 2147483647.0;
         uint16_t k = 0;
         for (uint32_t i = first; i < count; ++i) {
@@ -204,119 +269,147 @@ struct LabRun {
             best = d;
             k = uint16_t(i);
         }
-        nearestCache.Insert(key, k);
+        Learnt& l = learnt.Get(key);
+        l.nearest = k;
+        l.flags |= kHasNearest;
         return k;
     }
 
-    uint16_t ClosestColorIndex(const ColorPalette& palette, ARGB c, int64_t p) {
-        if ((c >> 24) <= 15) return NearestColorIndex(palette, c, p);
-        uint16_t idx[2] = {0, 0}, dist[2] = {0xFFFF, 0xFFFF};
-        if (const uint64_t* hit = closestCache.Find(c)) {
-            idx[0] = uint16_t(*hit), idx[1] = uint16_t(*hit >> 16);
-            dist[0] = uint16_t(*hit >> 32), dist[1] = uint16_t(*hit >> 48);
-        } else {
-            int s = NoiseAt(p) > -88 ? 1 : 0;
-            const double v = 1 - st.labRatio, lr = st.labRatio;
-            const int r = int((c >> 16) & 0xFF), g = int((c >> 8) & 0xFF), b = int(c & 0xFF),
-                      a = int(c >> 24);
-            const bool semi = st.hasSemiTransparency;
-            if (semi) s = 1;
-            const uint32_t count = palette.Count();
-            // With every term non-negative a candidate is abandoned exactly when its full sum
-            // reaches the second distance, so the sums can be formed for all entries at once and
-            // the entries then taken in order.
-            const bool monotone = v >= 0 && lr >= 0 && st.PR >= 0 && st.PG >= 0 && st.PB >= 0 && st.PA >= 0;
-            if (monotone) {
-                if (channelsFor != &palette || pr.size() != count) {
-                    channelsFor = &palette;
-                    pr.resize(count), pg.resize(count), pb.resize(count), pa.resize(count),
-                        errs.resize(count);
-                    for (uint32_t i = 0; i < count; ++i) {
-                        const ARGB e = palette.Entries[i];
-                        pr[i] = int((e >> 16) & 0xFF), pg[i] = int((e >> 8) & 0xFF), pb[i] = int(e & 0xFF);
-                        pa[i] = int(e >> 24);
-                    }
+    /// The best and second entries for c, searched with YUV rows from s on.
+    void CandidatePair(const ColorPalette& palette, ARGB c, int s, uint16_t (&idx)[2], uint16_t (&dist)[2]) {
+        const double v = 1 - st.labRatio, lr = st.labRatio;
+        const int r = int((c >> 16) & 0xFF), g = int((c >> 8) & 0xFF), b = int(c & 0xFF), a = int(c >> 24);
+        const bool semi = st.hasSemiTransparency;
+        if (semi) s = 1;
+        const uint32_t count = palette.Count();
+        // With every term non-negative a candidate is abandoned exactly when its full sum
+        // reaches the second distance, so the sums can be formed for all entries at once and
+        // the entries then taken in order.
+        const bool monotone = v >= 0 && lr >= 0 && st.PR >= 0 && st.PG >= 0 && st.PB >= 0 && st.PA >= 0;
+        if (monotone) {
+            if (channelsFor != &palette || pr.size() != count) {
+                channelsFor = &palette;
+                pr.resize(count), pg.resize(count), pb.resize(count), pa.resize(count), errs.resize(count);
+                for (uint32_t i = 0; i < count; ++i) {
+                    const ARGB e = palette.Entries[i];
+                    pr[i] = int((e >> 16) & 0xFF), pg[i] = int((e >> 8) & 0xFF), pb[i] = int(e & 0xFF);
+                    pa[i] = int(e >> 24);
                 }
-                const double vr = v * st.PR, vg = v * st.PG, vb = v * st.PB, va = v * st.PA;
+            }
+            const double vr = v * st.PR, vg = v * st.PG, vb = v * st.PB, va = v * st.PA;
+            auto sums = [&](auto withAlpha, auto fromRow) {
                 for (uint32_t i = 0; i < count; ++i) {
                     const int dr = pr[i] - r, dg = pg[i] - g, db = pb[i] - b;
                     double err = vr * Sqr(dr);
                     err += vg * Sqr(dg);
                     err += vb * Sqr(db);
-                    if (semi) err += va * Sqr(pa[i] - a);
+                    if constexpr (decltype(withAlpha)::value) err += va * Sqr(pa[i] - a);
                     const float fr = float(dr), fg = float(dg), fb = float(db);
-                    for (int row = s; row < 3; ++row) {
+                    for (int row = decltype(fromRow)::value; row < 3; ++row) {
                         err += lr * double(Sqr(kYuv[row][0] * fr));
                         err += lr * double(Sqr(kYuv[row][1] * fg));
                         err += lr * double(Sqr(kYuv[row][2] * fb));
                     }
                     errs[i] = err;
                 }
-                for (uint32_t i = 0; i < count; ++i) {
-                    const double err = errs[i];
-                    if (err >= dist[1]) continue;
-                    const uint16_t e16 = uint16_t(int64_t(err));
-                    if (err < dist[0]) {
-                        dist[1] = dist[0];
-                        idx[1] = idx[0];
-                        dist[0] = e16;
-                        idx[0] = uint16_t(i);
-                    } else {
-                        dist[1] = e16;
-                        idx[1] = uint16_t(i);
-                    }
-                }
-            }
-            for (uint32_t i = 0; !monotone && i < count; ++i) {
-                const ARGB e = palette.Entries[i];
-                const int dr = int((e >> 16) & 0xFF) - r, dg = int((e >> 8) & 0xFF) - g,
-                          db = int(e & 0xFF) - b;
-                double err = v * st.PR * Sqr(dr);
+            };
+            using T = std::true_type;
+            using F = std::false_type;
+            using R0 = std::integral_constant<int, 0>;
+            using R1 = std::integral_constant<int, 1>;
+            if (semi)
+                sums(T{}, R1{});
+            else if (s == 0)
+                sums(F{}, R0{});
+            else
+                sums(F{}, R1{});
+            for (uint32_t i = 0; i < count; ++i) {
+                const double err = errs[i];
                 if (err >= dist[1]) continue;
-                err += v * st.PG * Sqr(dg);
-                if (err >= dist[1]) continue;
-                err += v * st.PB * Sqr(db);
-                if (err >= dist[1]) continue;
-                if (semi) {
-                    err += v * st.PA * Sqr(int(e >> 24) - a);
-                    if (err >= dist[1]) continue;
-                }
-                bool over = false;
-                for (int row = s; row < 3 && !over; ++row) {
-                    err += lr * double(Sqr(kYuv[row][0] * float(dr)));
-                    if (err >= dist[1]) {
-                        over = true;
-                        break;
-                    }
-                    err += lr * double(Sqr(kYuv[row][1] * float(dg)));
-                    if (err >= dist[1]) {
-                        over = true;
-                        break;
-                    }
-                    err += lr * double(Sqr(kYuv[row][2] * float(db)));
-                    if (err >= dist[1]) over = true;
-                }
-                if (over) continue;
                 const uint16_t e16 = uint16_t(int64_t(err));
                 if (err < dist[0]) {
                     dist[1] = dist[0];
                     idx[1] = idx[0];
                     dist[0] = e16;
                     idx[0] = uint16_t(i);
-                } else if (err < dist[1]) {
+                } else {
                     dist[1] = e16;
                     idx[1] = uint16_t(i);
                 }
             }
-            if (dist[1] == 0xFFFF) idx[1] = idx[0];
-            closestCache.Insert(c, uint64_t(idx[0]) | uint64_t(idx[1]) << 16 | uint64_t(dist[0]) << 32 |
-                                       uint64_t(dist[1]) << 48);
+        }
+        for (uint32_t i = 0; !monotone && i < count; ++i) {
+            const ARGB e = palette.Entries[i];
+            const int dr = int((e >> 16) & 0xFF) - r, dg = int((e >> 8) & 0xFF) - g, db = int(e & 0xFF) - b;
+            double err = v * st.PR * Sqr(dr);
+            if (err >= dist[1]) continue;
+            err += v * st.PG * Sqr(dg);
+            if (err >= dist[1]) continue;
+            err += v * st.PB * Sqr(db);
+            if (err >= dist[1]) continue;
+            if (semi) {
+                err += v * st.PA * Sqr(int(e >> 24) - a);
+                if (err >= dist[1]) continue;
+            }
+            bool over = false;
+            for (int row = s; row < 3 && !over; ++row) {
+                err += lr * double(Sqr(kYuv[row][0] * float(dr)));
+                if (err >= dist[1]) {
+                    over = true;
+                    break;
+                }
+                err += lr * double(Sqr(kYuv[row][1] * float(dg)));
+                if (err >= dist[1]) {
+                    over = true;
+                    break;
+                }
+                err += lr * double(Sqr(kYuv[row][2] * float(db)));
+                if (err >= dist[1]) over = true;
+            }
+            if (over) continue;
+            const uint16_t e16 = uint16_t(int64_t(err));
+            if (err < dist[0]) {
+                dist[1] = dist[0];
+                idx[1] = idx[0];
+                dist[0] = e16;
+                idx[0] = uint16_t(i);
+            } else if (err < dist[1]) {
+                dist[1] = e16;
+                idx[1] = uint16_t(i);
+            }
+        }
+        if (dist[1] == 0xFFFF) idx[1] = idx[0];
+    }
+
+    uint16_t ClosestColorIndex(const ColorPalette& palette, ARGB c, int64_t p) {
+        if ((c >> 24) <= 15) return NearestColorIndex(palette, c, p);
+        uint16_t idx[2] = {0, 0}, dist[2] = {0xFFFF, 0xFFFF};
+        const bool toNearest = st.PG < double(0.587f) && NoiseAt(p) > -88;
+        const Learnt* known = learnt.Find(c);
+        if (known && (known->flags & kHasPair)) {
+            const uint64_t pair = known->pair;
+            idx[0] = uint16_t(pair), idx[1] = uint16_t(pair >> 16);
+            dist[0] = uint16_t(pair >> 32), dist[1] = uint16_t(pair >> 48);
+        } else {
+            // The pair is fixed by the first asker's noise; a pixel that goes on to the exhaustive
+            // search does not need it yet, so only that noise is kept until one does.
+            const bool pending = known && (known->flags & kPending);
+            const int s = pending ? ((known->flags & kPendingRow1) ? 1 : 0) : (NoiseAt(p) > -88 ? 1 : 0);
+            if (toNearest) {
+                if (!pending) learnt.Get(c).flags |= uint8_t(kPending | (s ? kPendingRow1 : 0));
+                return NearestColorIndex(palette, c, p);
+            }
+            CandidatePair(palette, c, s, idx, dist);
+            Learnt& l = learnt.Get(c);
+            l.pair =
+                uint64_t(idx[0]) | uint64_t(idx[1]) << 16 | uint64_t(dist[0]) << 32 | uint64_t(dist[1]) << 48;
+            l.flags |= kHasPair;
         }
         uint32_t limit = palette.Count();
         if (st.hasSemiTransparency && palette.Count() > 32 &&
             !(((c >> 16) & 0xFF) > 0xF0 && ((c >> 8) & 0xFF) > 0xF0 && (c & 0xFF) > 0xF0))
             limit = 2 * palette.Count();
-        if (st.PG < double(0.587f) && NoiseAt(p) > -88) return NearestColorIndex(palette, c, p);
+        if (toNearest) return NearestColorIndex(palette, c, p);
         int k = 0;
         if (dist[0] != 0) {
             const int r = CrtRand() % (int(dist[0]) + int(dist[1]));
