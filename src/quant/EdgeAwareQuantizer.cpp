@@ -220,7 +220,23 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
                 if (run.stop.stop_requested()) return false;
                 q += 0.001;
                 int changed = 0;
-                for (int i : Order(W * H)) {
+                const std::vector<int> order = Order(W * H);
+                const size_t kernelFloats = size_t(K.g) * size_t(K.g);
+                for (size_t oi = 0; oi < order.size(); ++oi) {
+                    // The order is random: fetch the kernel, the a value and the assignments of
+                    // a pixel a few visits ahead while this one is worked on.
+                    if (oi + 8 < order.size()) {
+                        const size_t ahead = size_t(order[oi + 8]);
+                        const char* kp = reinterpret_cast<const char*>(K.Of(ahead));
+                        for (size_t off = 0; off < kernelFloats * sizeof(float); off += 64)
+                            __builtin_prefetch(kp + off);
+                        __builtin_prefetch(&A[ahead]);
+                        const int ay = int(ahead) / W;
+                        for (int oy = -K.r; oy < K.g - K.r; ++oy)
+                            if (ay + oy >= 0 && ay + oy < H)
+                                __builtin_prefetch(&assign[size_t(ay + oy) * W + size_t(int(ahead) % W)]);
+                    }
+                    const int i = order[oi];
                     const int x = i % W, y = i / W;
                     const int Q = assign[size_t(i)];
                     const float* k = K.Of(size_t(i));
