@@ -245,4 +245,28 @@ SizeF ScreenProportionalSize(uint32_t width, uint32_t height, int screenHeight) 
     return SizeF{float(width) * v / float(height), v};
 }
 
+CSizeDialogState::CSizeDialogState(int32_t imageWidth, int32_t imageHeight)
+    : width(imageWidth), height(imageHeight),
+      ratio(imageHeight == 0 ? 1.0f : float(imageWidth) / float(imageHeight)) {}
+
+void CSizeDialogState::OnWidthChanged(int32_t value) {
+    width = value;
+    if (!keepProportions || updating_) return;
+    updating_ = true;
+    OnHeightChanged(int32_t(std::floor(double(float(value) / ratio) + 0.5)));
+    updating_ = false;
+}
+
+void CSizeDialogState::OnHeightChanged(int32_t value) {
+    height = value;
+    if (!keepProportions || updating_) return;
+    updating_ = true;
+    OnWidthChanged(int32_t(std::floor(double(float(value) * ratio) + 0.5)));
+    updating_ = false;
+}
+
+bool CSizeDialogState::Valid() const {
+    return width >= kMinimum && width <= kMaximum && height >= kMinimum && height <= kMaximum;
+}
+
 } // namespace zerimo

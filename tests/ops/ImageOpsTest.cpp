@@ -84,6 +84,21 @@ TEST(Geometry, RotationMatchesTheGeneralDrawing) {
         }
 }
 
+TEST(Geometry, SizeDialogKeepsProportionsWithoutEndlessEchoes) {
+    CSizeDialogState s(400, 300);
+    s.OnWidthChanged(200);
+    EXPECT_EQ(s.height, 150);
+    s.OnHeightChanged(100);
+    EXPECT_EQ(s.width, 133);
+    EXPECT_EQ(s.height, 100); // the width it set did not come back to change the height
+    s.keepProportions = false;
+    s.OnWidthChanged(4001);
+    EXPECT_EQ(s.height, 100);
+    EXPECT_FALSE(s.Valid());
+    EXPECT_FLOAT_EQ(CSizeDialogState(5, 0).ratio, 1.0f);
+    EXPECT_EQ(CRotateDialogState{}.angle, 45);
+}
+
 TEST(Geometry, ScreenProportionalSize) {
     const SizeF s = ScreenProportionalSize(1000, 500, 1200);
     EXPECT_FLOAT_EQ(s.Width, 2400);
