@@ -6,8 +6,11 @@
 #include "frame/MainFrame.h"
 #include "view/ZerimoView.h"
 
+#include <QApplication>
 #include <QStatusBar>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace zerimo {
 
@@ -15,6 +18,40 @@ namespace {
 
 void OpenRecent(CommandContext& c, int index) {
     if (index < c.app.recentFiles.size()) c.doc.OpenDocumentFile(c.app.recentFiles[index].toStdString());
+}
+
+/// The selection in image pixels: the view keeps it in zoomed-image pixels.
+imaging::RectF SelectionInImage(CommandContext& c) {
+    const IntRect& s = c.view.State().selection;
+    const double z = c.view.State().zoom;
+    return {float(std::max(0, s.left) / z), float(std::max(0, s.top) / z), float(s.Width() / z),
+            float(s.Height() / z)};
+}
+
+/// A long operation shows the wait cursor.
+template <typename F> void Waiting(F&& f) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    f();
+    QApplication::restoreOverrideCursor();
+}
+
+void Crop(CommandContext& c) {
+    // With a selection of the crop tool the image is cut to it; otherwise the crop tool starts.
+    if (c.app.ToolMode != 'C' || c.view.State().selection.IsEmpty()) {
+        c.app.ToolMode = 'C';
+        return;
+    }
+    const imaging::RectF area = SelectionInImage(c);
+    Waiting([&] { c.doc.CropImage(area); });
+    c.view.State().ClearSelection();
+    c.view.viewport()->update();
+}
+
+void RedEyes(CommandContext& c) {
+    const imaging::RectF area = SelectionInImage(c);
+    c.doc.CorrectRedEye(area.X, area.Y, area.Width, area.Height);
+    c.view.State().ClearSelection();
+    c.view.viewport()->update();
 }
 
 } // namespace
@@ -37,6 +74,8 @@ const std::map<unsigned, CommandHandler>& CommandHandlers() {
         // Edit
         {ID_EDIT_UNDO, [](CommandContext& c) { c.doc.OnEditUndo(); }},
         {ID_EDIT_REDO, [](CommandContext& c) { c.doc.OnEditRedo(); }},
+        {ID_CROP, Crop},
+        {ID_RED_EYE, RedEyes},
         // Image
         {ID_FULL_SCREEN, [](CommandContext& c) { c.frame.OnFullScreen(); }},
         {ID_LEAVE_FULL_SCREEN, [](CommandContext& c) { c.frame.OnLeaveFullScreen(); }},
@@ -44,6 +83,24 @@ const std::map<unsigned, CommandHandler>& CommandHandlers() {
         {ID_GET_PREV, [](CommandContext& c) { c.doc.OnGetPrev(); }},
         {ID_SLIDE_SHOW, [](CommandContext& c) { c.view.OnSlideShow(); }},
         {ID_WALLPAPER, [](CommandContext& c) { c.doc.OnWallpaper(); }},
+        {ID_RESIZE_SCREEN, [](CommandContext& c) { Waiting([&] { c.doc.ResizeToScreen(); }); }},
+        {ID_RESIZE_STRETCH, [](CommandContext& c) { Waiting([&] { c.doc.StretchToScreen(); }); }},
+        {ID_ROTATE_LEFT, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::Rotate270FlipNone); }},
+        {ID_ROTATE_RIGHT, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::Rotate90FlipNone); }},
+        {ID_ROTATE_180, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::Rotate180FlipNone); }},
+        {ID_MIRROR_H, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::RotateNoneFlipX); }},
+        {ID_MIRROR_V, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::RotateNoneFlipY); }},
+        {ID_CONVERT_BW, [](CommandContext& c) { c.doc.ConvertTo(imaging::PixelFormat1bppIndexed, true); }},
+        {ID_CONVERT_16, [](CommandContext& c) { c.doc.ConvertTo(imaging::PixelFormat4bppIndexed, true); }},
+        {ID_CONVERT_256, [](CommandContext& c) { c.doc.ConvertTo(imaging::PixelFormat8bppIndexed, true); }},
+        {ID_CONVERT_HIGH, [](CommandContext& c) { c.doc.ConvertTo(imaging::PixelFormat16bppRGB565, true); }},
+        {ID_GRAYSCALE, [](CommandContext& c) { Waiting([&] { c.doc.GrayScale(); }); }},
+        {ID_SEPIA, [](CommandContext& c) { Waiting([&] { c.doc.OnSepiaTone(); }); }},
+        {ID_NEGATE, [](CommandContext& c) { c.doc.OnNegate(); }},
+        {ID_EXTRACT_EDGES, [](CommandContext& c) { Waiting([&] { c.doc.ExtractEdgesCommand(); }); }},
+        {ID_SOFTEN_SMALL, [](CommandContext& c) { c.doc.Soften(JobSoftenSmall); }},
+        {ID_SOFTEN_MEDIUM, [](CommandContext& c) { c.doc.Soften(JobSoftenMedium); }},
+        {ID_SOFTEN_LARGE, [](CommandContext& c) { c.doc.Soften(JobSoftenLarge); }},
         // View
         {ID_ZOOM_IN, [](CommandContext& c) { c.view.OnZoomIn(); }},
         {ID_ZOOM_OUT, [](CommandContext& c) { c.view.OnZoomOut(); }},

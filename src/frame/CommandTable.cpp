@@ -156,7 +156,7 @@ const std::vector<CommandInfo>& Commands() {
         {ID_EDIT_UNDO, R::Document, "Undo the last action\nUndo"},
         {ID_EDIT_REDO, R::Document, "Redo the previously undone action\nRedo"},
         {ID_CROP, R::ToolCrop, "Crop the image to the selection\nCrop"},
-        {ID_RED_EYE, R::Always, "Correct red eyes inside the selection\nRed Eyes"},
+        {ID_RED_EYE, R::RedEye, "Correct red eyes inside the selection\nRed Eyes"},
         {ID_EDIT_COPY, R::Document, "Copy the image or the selection to the Clipboard\nCopy"},
         {ID_EDIT_CUT, R::Always, "Cut the selection and put it on the Clipboard\nCut"},
         {ID_EDIT_PASTE, R::Document, "Insert Clipboard contents\nPaste"},
@@ -184,11 +184,11 @@ const std::vector<CommandInfo>& Commands() {
         {ID_CONVERT_16, R::Document, "Reduce to 16 colours\n16 Colors"},
         {ID_CONVERT_256, R::Document, "Reduce to 256 colours\n256 Colors"},
         {ID_CONVERT_HIGH, R::Document, "Reduce to high colour\nHigh Color"},
-        {ID_SOFTEN_SMALL, R::Always, "Soften a little\nSoften Small"},
-        {ID_SOFTEN_MEDIUM, R::Always, "Soften\nSoften Medium"},
-        {ID_SOFTEN_LARGE, R::Always, "Soften strongly\nSoften Large"},
+        {ID_SOFTEN_SMALL, R::Document, "Soften a little\nSoften Small"},
+        {ID_SOFTEN_MEDIUM, R::Document, "Soften\nSoften Medium"},
+        {ID_SOFTEN_LARGE, R::Document, "Soften strongly\nSoften Large"},
         {ID_EXTRACT_EDGES, R::Document, "Keep only the edges of the image\nExtract Edges"},
-        {ID_NEGATE, R::Always, "Show the image as a negative\nNegate"},
+        {ID_NEGATE, R::Negate, "Show the image as a negative\nNegate"},
         {ID_REPLACE_COLOR, R::Document, "Replace a colour picked in the image\nReplace Color"},
         {ID_WALLPAPER, R::Document, "Make the image the desktop background\nWallpaper"},
         {ID_ZOOM_IN, R::Always, "Zoom in\nZoom In"},
@@ -256,6 +256,12 @@ CommandState QueryUiCommand(const CZerimoDoc& doc, const UiState& ui, unsigned i
         break;
     case Rule::StatusBar:
         s.checked = ui.statusBarVisible;
+        break;
+    case Rule::RedEye:
+        s.enabled = doc.busy == 0 && ui.toolMode == 'C' && ui.hasSelection;
+        break;
+    case Rule::Negate:
+        s.checked = ui.negateOn;
         break;
     }
     if (!hasHandler) s.enabled = false;

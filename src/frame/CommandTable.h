@@ -44,6 +44,8 @@ enum class Rule {
     ToolText,   // always; checked while the tool is text
     Toolbar,    // always; checked while the toolbar shows
     StatusBar,  // always; checked while the status bar shows
+    RedEye,     // not busy, the crop tool with a selection
+    Negate,     // always; checked while the negation is on
 };
 
 struct CommandInfo {
@@ -66,6 +68,8 @@ struct UiState {
     char toolMode = 'A';
     bool toolbarVisible = true;
     bool statusBarVisible = true;
+    bool hasSelection = false;
+    bool negateOn = false;
 };
 
 /// The enabling and check state of `id`; a command without a handler is never enabled.

@@ -74,6 +74,7 @@ bool Checkable(unsigned id) {
     case ID_TEXT_TOOL:
     case ID_VIEW_TOOLBAR:
     case ID_VIEW_STATUS_BAR:
+    case ID_NEGATE:
         return true;
     default:
         return false;
@@ -251,6 +252,8 @@ UiState CMainFrame::CurrentUiState() const {
     ui.toolMode = app_.ToolMode;
     ui.toolbarVisible = toolbar_ && toolbar_->isVisible();
     ui.statusBarVisible = statusBar()->isVisible();
+    ui.hasSelection = !view_->State().selection.IsEmpty();
+    if (doc_) ui.negateOn = doc_->Adjustments().negateOn != 0;
     return ui;
 }
 

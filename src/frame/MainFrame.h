@@ -100,8 +100,7 @@ class CMainFrame : public QMainWindow, public CDocHost {
     void MainWindowSize(int& width, int& height) override;
     void AddToRecentFiles(const std::string& path) override;
     std::shared_ptr<imaging::Image> TakeDecodedImage(const std::string& path) override;
-    /// The screen the window is on (overrides the host's when it has the entry).
-    void ScreenSize(int& width, int& height);
+    void ScreenSize(int& width, int& height) override;
 
     /// The window title for a document title: "%s - %s (64 bit) %s".
     static QString CaptionFor(const QString& documentTitle);

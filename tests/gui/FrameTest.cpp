@@ -141,7 +141,13 @@ TEST_F(FrameFixture, EnablingAndChecks) {
     EXPECT_TRUE(state(ID_PROPERTIES).enabled);
     doc->busy = 0;
 
+    // Red eyes: the crop tool with a selection only.
+    EXPECT_FALSE(state(ID_RED_EYE).enabled);
     app.ToolMode = 'C';
+    EXPECT_FALSE(state(ID_RED_EYE).enabled);
+    frame->View().State().selection = {0, 0, 20, 20};
+    EXPECT_EQ(state(ID_RED_EYE).enabled, frame->HasHandler(ID_RED_EYE));
+    frame->View().State().ClearSelection();
     EXPECT_TRUE(state(ID_CROP).checked);
     EXPECT_FALSE(state(ID_ARROW).checked);
     app.fullScreen = 1;
@@ -149,6 +155,24 @@ TEST_F(FrameFixture, EnablingAndChecks) {
     app.fullScreen = 0;
     frame->UpdateCommandUI();
     EXPECT_FALSE(frame->Action(ID_EDIT_UNDO)->isEnabled());
+}
+
+TEST_F(FrameFixture, QuarterTurnAndNegateFromTheirCommands) {
+    if (!frame->HasHandler(ID_ROTATE_RIGHT) || !frame->HasHandler(ID_NEGATE)) GTEST_SKIP();
+    const std::string sample = std::string(ZERIMO_SAMPLES) + "/kodim23.jpg";
+    ASSERT_TRUE(doc->OpenDocumentFile(sample));
+    uint32_t w = 0, h = 0;
+    doc->GetImageSize(w, h);
+    frame->OnCommand(ID_ROTATE_RIGHT);
+    uint32_t w2 = 0, h2 = 0;
+    doc->GetImageSize(w2, h2);
+    EXPECT_EQ(w2, h);
+    EXPECT_EQ(h2, w);
+    EXPECT_TRUE(frame->QueryState(ID_EDIT_UNDO).enabled);
+    frame->OnCommand(ID_NEGATE);
+    EXPECT_TRUE(frame->QueryState(ID_NEGATE).checked);
+    frame->OnCommand(ID_NEGATE);
+    EXPECT_FALSE(frame->QueryState(ID_NEGATE).checked);
 }
 
 TEST_F(FrameFixture, ArrowAlternatesHandAndCrop) {
