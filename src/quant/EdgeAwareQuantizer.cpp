@@ -53,6 +53,8 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
     const int w = int(source.GetWidth()), h = int(source.GetHeight());
     const size_t count = size_t(w) * size_t(h);
     if (count == 0 || count > MaxFramePixels) return false;
+    // Per pixel: colour, saliency, Lab value, filter, kernel, a value and assignment.
+    if (uint64_t(count) * (4 + 4 + 16 + 36 + 100 + 16 + 1) * 4 / 3 > kSpatialMemoryBudget) return false;
     st.transparentPixelIndex = -1;
     std::vector<ARGB> pixels(count, 0);
     int semi = 0;

@@ -4,6 +4,7 @@
 #include "quant/Quantizers.h"
 
 #include <cstdio>
+#include <new>
 
 namespace zerimo {
 
@@ -74,27 +75,32 @@ ConvertResult QColorQuantizer::ConvertImage(const ImagePtr& src, int type, Pixel
     }
     uint32_t n = result.colors;
     bool ok = false;
-    switch (type) {
-    case JobPnnRgb:
-        ok = PnnQuantize(*src, *target, n, true, run);
-        break;
-    case JobPnnLab:
-        ok = PnnLabQuantize(*src, *target, n, true, run);
-        break;
-    case JobEdgeAware:
-        ok = EdgeAwareQuantize(*src, *target, n, true, run);
-        if (!ok && !stop.stop_requested()) {
-            target = make();
-            n = result.colors;
-            ok = Image::Usable(target) && SpatialQuantize(*src, *target, n, true, run);
+    // A method that cannot get its working memory fails like any other failure.
+    try {
+        switch (type) {
+        case JobPnnRgb:
+            ok = PnnQuantize(*src, *target, n, true, run);
+            break;
+        case JobPnnLab:
+            ok = PnnLabQuantize(*src, *target, n, true, run);
+            break;
+        case JobEdgeAware:
+            ok = EdgeAwareQuantize(*src, *target, n, true, run);
+            if (!ok && !stop.stop_requested()) {
+                target = make();
+                n = result.colors;
+                ok = Image::Usable(target) && SpatialQuantize(*src, *target, n, true, run);
+            }
+            break;
+        case JobSpatial:
+            ok = SpatialQuantize(*src, *target, n, true, run);
+            break;
+        case JobOtsu:
+            ok = OtsuQuantize(*src, *target, true, run);
+            break;
         }
-        break;
-    case JobSpatial:
-        ok = SpatialQuantize(*src, *target, n, true, run);
-        break;
-    case JobOtsu:
-        ok = OtsuQuantize(*src, *target, true, run);
-        break;
+    } catch (const std::bad_alloc&) {
+        ok = false;
     }
     result.colors = n;
     if (stop.stop_requested()) return result;

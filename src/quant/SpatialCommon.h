@@ -15,6 +15,9 @@ namespace zerimo {
 
 using Vec4 = std::array<double, 4>;
 
+/// Working memory the spatial methods may take; a larger job fails instead of exhausting memory.
+constexpr uint64_t kSpatialMemoryBudget = uint64_t(4) << 30;
+
 constexpr int kRangeMax[4] = {100, 127, 127, 255};
 constexpr int kRangeMin[4] = {0, -128, -128, 0};
 

@@ -398,6 +398,8 @@ bool SpatialQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun& 
     const size_t count = size_t(w) * h;
     if (count == 0 || count > MaxFramePixels) return false;
     if (n > 256) n = 256;
+    // Per pixel: the colour, the a image and the assignment probabilities of the finest level.
+    if (uint64_t(count) * (4 + 32 + 8 * uint64_t(n)) > kSpatialMemoryBudget) return false;
     std::vector<ARGB> pixels(count, 0);
     int semi = 0;
     ReadArgbPixels(source, pixels, semi, st.transparentPixelIndex, st.transparentColor, uint8_t(n), 2);

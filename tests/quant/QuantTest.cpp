@@ -422,6 +422,17 @@ TEST(Quantizers, DivisivePaletteOfOneColour) {
     EXPECT_EQ(pal.Entries, (std::vector<ARGB>{0xFF000000, 0xFFFFFFFF}));
 }
 
+TEST(QColorQuantizer, SoftenJobsAndBudgets) {
+    QColorQuantizer q;
+    const auto src = FromPixels(16, 16, Gradient(16, 16), PixelFormat24bppRGB);
+    for (int type : {JobSoftenSmall, JobSoftenMedium, JobSoftenLarge}) {
+        const ConvertResult r = q.ConvertImage(src, type, PixelFormat24bppRGB, true, std::stop_token{});
+        ASSERT_TRUE(r.image) << type;
+        EXPECT_NE(r.image, src);
+        EXPECT_EQ(r.image->GetPixelFormat(), PixelFormat24bppRGB);
+    }
+}
+
 TEST(QColorQuantizer, StoppedJobNeverCompletes) {
     QColorQuantizer q;
     std::atomic<int> completions{0};
