@@ -197,6 +197,18 @@ TEST(Apng, DefaultImageOutsideTheAnimationIsLeftOut) {
     EXPECT_EQ(Pages(*img), (std::vector<std::string>{"4x4:20", "8x6:30"}));
 }
 
+TEST(Apng, FramesClaimingMoreThanTheirDataCouldHoldAreLeftOut) {
+    // A 16000 x 16000 frame from a few dozen bytes of data is never handed to the decoder.
+    Apng later;
+    later.Signature().Ihdr(8, 6).Actl(2).Fctl(8, 6).Idat(8, 6, 10).Fctl(16000, 16000).Fdat(4, 4, 20).Iend();
+    auto img = DecodeQuietly(later.bytes);
+    ASSERT_TRUE(Image::Usable(img));
+    EXPECT_EQ(img->GetFrameCount(FrameDimensionPage), 1u);
+    Apng first;
+    first.Signature().Ihdr(8, 6).Actl(2).Fctl(16000, 16000).Idat(8, 6, 10).Fctl(4, 4).Fdat(4, 4, 20).Iend();
+    EXPECT_EQ(DecodeQuietly(first.bytes), nullptr) << "without its first frame the animation shows nothing";
+}
+
 TEST(Apng, PlainPngsGiveNothingWithoutAMessage) {
     for (bool actl : {false, true}) {
         Apng a;

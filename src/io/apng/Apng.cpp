@@ -30,6 +30,9 @@ struct Failure {
     throw Failure{std::move(message)};
 }
 
+// Deflate turns one byte into at most 1032.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 /// A chunk as stored in the file; its length is data.size().
@@ -303,10 +306,26 @@ std::shared_ptr<File> ReadFile(Stream& stream, uint64_t size) {
         }
     }
 
-    if (defaultFrame.control) file->frames.push_back(std::move(defaultFrame));
-    // A frame without image data cannot decode; it is left out as a frame that fails would be.
-    for (auto& f : finished)
-        if (!f.data.empty()) file->frames.push_back(std::move(f));
+    // A frame whose data could not inflate to its size cannot decode; it is left out as a frame
+    // that fails would be, before the decoder allocates the size its control claims.
+    const IHDRChunk& ihdr = *file->ihdr;
+    auto plausible = [&](const Frame& f) {
+        if (f.data.empty()) return false;
+        static const unsigned channels[7] = {1, 0, 3, 1, 2, 0, 4};
+        const unsigned bits = ihdr.colourType < 7 ? channels[ihdr.colourType] * ihdr.bitDepth : 0;
+        if (bits == 0) return false;
+        const uint64_t raw = uint64_t(f.control->height) * ((uint64_t(f.control->width) * bits + 7) / 8 + 1);
+        uint64_t compressed = 0;
+        for (const auto& d : f.data) compressed += d.chunk->data.size() - (d.fdat ? 4 : 0);
+        return compressed * kMaxInflateRatio >= raw;
+    };
+    std::vector<Frame> candidates;
+    if (defaultFrame.control) candidates.push_back(std::move(defaultFrame));
+    for (auto& f : finished) candidates.push_back(std::move(f));
+    // The first frame failing leaves nothing to show; later ones are only left out.
+    if (candidates.empty() || !plausible(candidates[0])) return file;
+    for (auto& f : candidates)
+        if (plausible(f)) file->frames.push_back(std::move(f));
     return file;
 }
 
