@@ -211,6 +211,23 @@ TEST_F(OpsTest, NegateTwiceLeavesNothingAndNegateThenSaveWritesNegatedPixels) {
     EXPECT_EQ(doc->Adjustments().negateOn, -1); // the check mark stays
 }
 
+TEST_F(OpsTest, APendingAdjustmentOutlivesAnOpenAndIsBakedByTheSave) {
+    CAdjustmentState& v = doc->Adjustments();
+    v.filterWindow = true;
+    v.filter.SetPosition(IDC_CONTRAST, 10); // 0.50
+    doc->OnFilterChanged(IDC_CONTRAST);
+    ASSERT_TRUE(doc->OnOpenDocument(WritePng("grey.png", 4, 4, 0xFF808080)));
+    EXPECT_EQ(doc->adjustmentsPending, 1);
+    EXPECT_EQ(At(*doc->bitmap, 0, 0), 0xFF808080u); // previewed only
+    ASSERT_TRUE(doc->SaveImageFile(Path("half.png"), nullptr, false));
+    EXPECT_EQ(At(*doc->bitmap, 0, 0), 0xFF404040u);
+    EXPECT_EQ(doc->adjustmentsPending, 0);
+    EXPECT_FALSE(v.filter.AnyChanged());
+    // Nothing pending: the save writes the pixels as they are.
+    ASSERT_TRUE(doc->SaveImageFile(Path("again.png"), nullptr, false));
+    EXPECT_EQ(At(*doc->bitmap, 0, 0), 0xFF404040u);
+}
+
 TEST_F(OpsTest, BakeKeepsAPaletteImageAndAnAlphaFromColorBalance) {
     Use(Palette8(10, 10));
     doc->OnNegate();
