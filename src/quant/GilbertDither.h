@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <stop_token>
 #include <vector>
 
@@ -85,10 +86,14 @@ bool GilbertCurveDither(int width, int height, const imaging::ARGB* pixels,
     const int D = weight < 0.01 ? 25 : 9;
     const float divisor = saliency ? 3.0f : float(weight);
     const std::vector<float> weights = DitherWeights(D);
-    struct Box {
-        float c[4]; // R, G, B, A
-    };
-    std::vector<Box> queue(size_t(D), Box{{0, 0, 0, 0}});
+    // One lane per channel (R, G, B, A): each lane is still summed box by box in queue order.
+    typedef float Lanes __attribute__((vector_size(16)));
+    std::vector<Lanes> queue(size_t(D), Lanes{0, 0, 0, 0});
+    std::vector<Lanes> laneWeights(static_cast<size_t>(D));
+    for (int j = 0; j < D; ++j) {
+        const float w = weights[size_t(j)];
+        laneWeights[size_t(j)] = Lanes{w, w, w, w};
+    }
     size_t head = 0; // the oldest box
     const uint32_t count = palette.Count();
     const bool squash = count >= 3 && divisor >= 2;
@@ -105,18 +110,19 @@ bool GilbertCurveDither(int width, int height, const imaging::ARGB* pixels,
         }
         const int64_t p = int64_t(x) + int64_t(y) * width;
         const ARGB px = pixels[p];
-        float ch[4] = {float((px >> 16) & 0xFF), float((px >> 8) & 0xFF), float(px & 0xFF), float(px >> 24)};
-        int maxErr = D - 1;
+        Lanes ch = {float((px >> 16) & 0xFF), float((px >> 8) & 0xFF), float(px & 0xFF), float(px >> 24)};
+        const float low = -std::numeric_limits<float>::infinity();
+        Lanes highest = {low, low, low, low};
         for (int j = 0; j < D; ++j) {
             size_t slot = head + size_t(j);
             if (slot >= size_t(D)) slot -= size_t(D);
-            const Box& b = queue[slot];
-            const float w = weights[size_t(j)];
-            for (int k = 0; k < 4; ++k) {
-                ch[k] += w * b.c[k];
-                if (ch[k] > float(maxErr)) maxErr = int(ch[k]);
-            }
+            ch = ch + laneWeights[size_t(j)] * queue[slot];
+            highest = highest > ch ? highest : ch;
         }
+        // The largest value met on the way, as the running check of every addition would find it.
+        int maxErr = D - 1;
+        for (int k = 0; k < 4; ++k)
+            if (highest[k] > float(maxErr)) maxErr = int(highest[k]);
         int v[4];
         for (int k = 0; k < 4; ++k) v[k] = int(ch[k] < 0 ? 0.0f : ch[k] > 255 ? 255.0f : ch[k]);
         const ARGB c = (ARGB(v[3]) << 24) | (ARGB(v[0]) << 16) | (ARGB(v[1]) << 8) | ARGB(v[2]);
@@ -128,17 +134,16 @@ bool GilbertCurveDither(int width, int height, const imaging::ARGB* pixels,
         const uint16_t chosen = map(palette, c, p);
         indices[p] = chosen;
         const ARGB e = entries[chosen];
-        Box& box = queue[head];
+        Lanes& box = queue[head];
         if (++head == size_t(D)) head = 0;
-        box.c[0] = float(v[0] - int((e >> 16) & 0xFF));
-        box.c[1] = float(v[1] - int((e >> 8) & 0xFF));
-        box.c[2] = float(v[2] - int(e & 0xFF));
-        box.c[3] = float(v[3] - int(e >> 24));
+        box = Lanes{float(v[0] - int((e >> 16) & 0xFF)), float(v[1] - int((e >> 8) & 0xFF)),
+                    float(v[2] - int(e & 0xFF)), float(v[3] - int(e >> 24))};
         if (squash) {
             const bool useTanh = tanhPossible && NoiseAt(p) > -88;
-            for (float& comp : box.c) {
+            for (int k = 0; k < 4; ++k) {
+                const float comp = box[k];
                 if (std::fabs(comp) < float(D)) continue;
-                comp = useTanh ? std::tanh(comp / float(maxErr) * 8.0f) * float(D - 1) : comp / divisor;
+                box[k] = useTanh ? std::tanh(comp / float(maxErr) * 8.0f) * float(D - 1) : comp / divisor;
             }
         }
     });

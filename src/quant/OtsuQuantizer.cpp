@@ -12,11 +12,10 @@ using namespace imaging;
 
 namespace {
 
+/// The answer depends on the colour alone, so remembering answers cannot change them; with two
+/// entries the search is cheaper than a lookup.
 struct OtsuNearest {
-    FlatMap<uint16_t> cache{4096};
-
     uint16_t operator()(const ColorPalette& palette, ARGB c, int64_t) {
-        if (const uint16_t* hit = cache.Find(c)) return *hit;
         if ((c >> 24) <= 15) return 0;
         double best = 2147483647.0;
         uint16_t k = 0;
@@ -37,7 +36,6 @@ struct OtsuNearest {
             best = sum;
             k = uint16_t(i);
         }
-        cache.Insert(c, k);
         return k;
     }
 };

@@ -200,7 +200,10 @@ struct Scq {
             }
             double total = 0;
             for (int v = 0; v < n; ++v) {
-                weights[size_t(v)] = std::exp(logs[size_t(v)] - maxLog + 100);
+                // Far below the largest the weight underflows to exactly 0; the library's slow path
+                // for that case need not run.
+                const double e = logs[size_t(v)] - maxLog + 100;
+                weights[size_t(v)] = e < -746 ? 0.0 : std::exp(e);
                 total += weights[size_t(v)];
             }
             if (total == 0) return false;
