@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Colour reduction against pngquant and ImageMagick, as whole processes on the same files.
-# Usage: bench/quant.sh [BUILD_DIR]   (a build with -DZERIMO_BENCH=ON: zerimo-cli and quant_bench;
+# Usage: bench/quant.sh [BUILD_DIR] [speed|quality]   (both by default; a build with -DZERIMO_BENCH=ON: zerimo-cli and quant_bench;
 # pngquant and ImageMagick come from scripts/bootstrap.sh)
 # Speed: 256 colours of a 12-megapixel photo (30 Kodak photos tiled 5 x 6, 3840 x 3072, PNG in and
 # PNG out); 16 colours by the spatial quantizers on a 768 x 512 photo; Otsu of a 12-megapixel grey
@@ -14,6 +14,8 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 secs() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1; }
 
+what=${2:-all}
+if [ "$what" != quality ]; then
 files=("$kodak"/*.png)
 montage "${files[@]}" "${files[@]:0:6}" -tile 5x6 -geometry 768x512+0+0 -depth 8 "$tmp/big.png"
 convert "$tmp/big.png" -colorspace Gray -type TrueColor -depth 8 "$tmp/grey.png"
@@ -25,6 +27,9 @@ printf '%-34s %s\n' "magick -colors 256 (12 MP)" "$(secs convert "$tmp/big.png" 
 printf '%-34s %s\n' "zerimo scq 16 (768x512)" "$(secs "$cli" quantize "$kodak/01.png" "$tmp/e.png" --colors 16 --method scq)"
 printf '%-34s %s\n' "zerimo eaq 16 (768x512)" "$(secs "$cli" quantize "$kodak/01.png" "$tmp/f.png" --colors 16 --method eaq)"
 "$cli" quantize "$tmp/grey.png" "$tmp/g.png" --colors 2 --method otsu --time 2>&1 | sed 's/^/zerimo otsu 2 (12 MP) conversion: /'
+
+fi
+[ "$what" = speed ] && exit 0
 
 echo "== quality over $kodak (mean PSNR dB / mean CIEDE2000) =="
 for colors in 256 16; do
