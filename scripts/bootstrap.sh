@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev liblcms2-dev zlib1g-dev libwebp-dev webp shared-mime-info
-  qt6-base-dev imagemagick pngquant bc xvfb xdotool
+  qt6-base-dev fonts-dejavu-core imagemagick pngquant bc xvfb xdotool
   libheif-dev libheif-examples libavif-bin netpbm apngasm
 )
 
