@@ -3,6 +3,7 @@
 
 #include "app/ZerimoApp.h"
 #include "document/ZerimoDoc.h"
+#include "frame/ImageDialogs.h"
 #include "frame/MainFrame.h"
 #include "view/ZerimoView.h"
 
@@ -47,6 +48,20 @@ void Crop(CommandContext& c) {
     c.view.viewport()->update();
 }
 
+void RotateByDegree(CommandContext& c) {
+    CRotateDlg dialog(c.app, &c.frame);
+    if (dialog.exec() != QDialog::Accepted) return;
+    Waiting([&] { c.doc.RotateByDegree(double(dialog.state.angle)); });
+}
+
+void Resize(CommandContext& c) {
+    uint32_t w = 0, h = 0;
+    c.doc.GetImageSize(w, h);
+    CResizeDlg dialog(c.app, int32_t(w), int32_t(h), &c.frame);
+    if (dialog.exec() != QDialog::Accepted) return;
+    Waiting([&] { c.doc.ResizeImage(float(dialog.state.width), float(dialog.state.height)); });
+}
+
 void RedEyes(CommandContext& c) {
     const imaging::RectF area = SelectionInImage(c);
     c.doc.CorrectRedEye(area.X, area.Y, area.Width, area.Height);
@@ -83,6 +98,8 @@ const std::map<unsigned, CommandHandler>& CommandHandlers() {
         {ID_GET_PREV, [](CommandContext& c) { c.doc.OnGetPrev(); }},
         {ID_SLIDE_SHOW, [](CommandContext& c) { c.view.OnSlideShow(); }},
         {ID_WALLPAPER, [](CommandContext& c) { c.doc.OnWallpaper(); }},
+        {ID_RESIZE, Resize},
+        {ID_ROTATE_BY, RotateByDegree},
         {ID_RESIZE_SCREEN, [](CommandContext& c) { Waiting([&] { c.doc.ResizeToScreen(); }); }},
         {ID_RESIZE_STRETCH, [](CommandContext& c) { Waiting([&] { c.doc.StretchToScreen(); }); }},
         {ID_ROTATE_LEFT, [](CommandContext& c) { c.doc.RotateFlipImage(imaging::Rotate270FlipNone); }},

@@ -3,8 +3,10 @@
 
 #include "frame/NumEdit.h"
 #include "app/ZerimoApp.h"
+#include "frame/ImageDialogs.h"
 #include "frame/PrefDialog.h"
 
+#include <QCheckBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -115,4 +117,29 @@ TEST(Preferences, AStoredQualityBelowTheRangeBecomesItsMinimum) {
         dialog.reject();
     }
     EXPECT_EQ(app.settings.jpegQuality, 100);
+}
+
+TEST(ImageDialogs, ResizeKeepsProportionsAndRotateStartsAt45) {
+    CZerimoApp& app = App();
+    app.languageFile = "Default";
+    CResizeDlg resize(app, 600, 400);
+    EXPECT_EQ(resize.widthEdit.text(), "600");
+    EXPECT_EQ(resize.heightEdit.text(), "400");
+    resize.widthEdit.setText("300");
+    EXPECT_EQ(resize.heightEdit.text(), QString::number(resize.state.height));
+    EXPECT_EQ(resize.state.width, 300);
+    EXPECT_EQ(resize.state.height, 200);
+    resize.keep->setChecked(false);
+    resize.heightEdit.setText("50");
+    EXPECT_EQ(resize.state.width, 300);
+    EXPECT_EQ(resize.state.height, 50);
+
+    CRotateDlg rotate(app);
+    EXPECT_EQ(rotate.angleEdit.text(), "45");
+    int position = rotate.angleSpin.PlatformPosition();
+    rotate.angleSpin.OnDeltaPos(position, 1);
+    EXPECT_EQ(rotate.angleEdit.GetValue(), 46);
+    rotate.angleEdit.setText("720");
+    rotate.accept();
+    EXPECT_EQ(rotate.state.angle, 720); // typing takes any integer
 }
