@@ -80,11 +80,15 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
     divisive.Entries.assign(n, 0);
     BuildDivisivePalette(pixels.data(), count, divisive, run.state.divisiveLab);
     std::vector<F4> palette(n);
+    // Beside a fully transparent pixel but without an alpha channel the fourth component stays 0,
+    // as in the image's colour vectors: the entries' alpha bytes there (255 or 0) would outweigh
+    // the colours and send every pixel to the transparent entry.
     const float ax = hasSemi ? 255.0f : 1.0f;
+    const bool alphaTerm = c == 4 || st.transparentPixelIndex < 0;
     for (int v = 0; v < N; ++v) {
         const ARGB e = divisive.Entries[size_t(v)];
         palette[size_t(v)] = F4{float((e >> 16) & 0xFF) / 255.0f, float((e >> 8) & 0xFF) / 255.0f,
-                                float(e & 0xFF) / 255.0f, float(e >> 24) / ax};
+                                float(e & 0xFF) / 255.0f, alphaTerm ? float(e >> 24) / ax : 0.0f};
     }
     if (run.stop.stop_requested()) return false;
 
@@ -329,7 +333,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
     for (int v = 0; v < N; ++v)
         for (int z = 0; z < 4; ++z) vecs[size_t(v)][size_t(z)] = palette[size_t(v)][size_t(z)];
     ColorPalette pal;
-    VectorsToPalette(vecs, pal, st);
+    VectorsToPalette(vecs, pal, st, c);
     if (n < 3)
         TwoColorFixUp(pal, indices, pixels, st);
     else if (st.transparentPixelIndex >= 0)

@@ -98,13 +98,15 @@ inline double ClampChannel(double v, int k, uint32_t n) {
 
 /// Palette vectors to ARGB entries.
 inline void VectorsToPalette(const std::vector<Vec4>& vecs, imaging::ColorPalette& palette,
-                             const TransparencyState& st) {
+                             const TransparencyState& st, int channels) {
     const size_t n = vecs.size();
     palette.Entries.assign(n, 0);
     for (size_t v = 0; v < n; ++v) {
         if (n >= 3) {
             LabColor lab;
-            lab.alpha = st.transparentPixelIndex < 0 ? 255 : uint8_t(int(vecs[v][3]));
+            // Without an alpha channel the fourth component is 0: the entries are opaque then (only
+            // the transparent pixel's entry becomes the transparent colour afterwards).
+            lab.alpha = st.transparentPixelIndex < 0 || channels < 4 ? 255 : uint8_t(int(vecs[v][3]));
             lab.L = vecs[v][0], lab.a = vecs[v][1], lab.b = vecs[v][2];
             palette.Entries[v] = LabToArgb(lab);
         } else {

@@ -68,6 +68,8 @@ struct Scq {
                 for (int k = 0; k < 4; ++k) J[size_t(i)][k] += M(i, v) * palette[size_t(v)][k];
     }
 
+    // The S updates run over all four lanes: with three channels the kernels' fourth lane is 0, so
+    // that lane of S stays 0 and the others are what a three-lane loop gives.
     void RebuildS() {
         S.assign(size_t(n) * n, Vec4{0, 0, 0, 0});
         const Vec4 b0 = b->At(0, 0);
@@ -89,12 +91,12 @@ struct Scq {
                             for (int u = v; u < n; ++u) {
                                 const double s = miv * M(j, u);
                                 Vec4& acc = Sref(v, u);
-                                for (int k = 0; k < c; ++k) acc[k] += s * bb[k];
+                                for (int k = 0; k < 4; ++k) acc[k] += s * bb[k];
                             }
                         }
                     }
                     Vec4& diag = Sref(v, v);
-                    for (int k = 0; k < c; ++k) diag[k] += miv * b0[k];
+                    for (int k = 0; k < 4; ++k) diag[k] += miv * b0[k];
                 }
             }
         });
@@ -118,18 +120,18 @@ struct Scq {
                 for (int v = 0; v <= alpha; ++v) {
                     const double miv = M(i, v);
                     Vec4& acc = Sref(v, alpha);
-                    for (int k = 0; k < c; ++k) acc[k] += miv * d[k];
+                    for (int k = 0; k < 4; ++k) acc[k] += miv * d[k];
                 }
                 for (int v = alpha; v < n; ++v) {
                     const double miv = M(i, v);
                     Vec4& acc = Sref(alpha, v);
-                    for (int k = 0; k < c; ++k) acc[k] += miv * d[k];
+                    for (int k = 0; k < 4; ++k) acc[k] += miv * d[k];
                 }
             }
         }
         const Vec4& b0 = b->At(0, 0);
         Vec4& diag = Sref(alpha, alpha);
-        for (int k = 0; k < c; ++k) diag[k] += delta * b0[k];
+        for (int k = 0; k < 4; ++k) diag[k] += delta * b0[k];
     }
 
     void RefinePalette() {
@@ -417,7 +419,7 @@ bool SpatialQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun& 
     if (!RunSpatialQuantize(pixels, int(w), int(h), palette, c, indices, st, n, labCache, run)) return false;
 
     ColorPalette pal;
-    VectorsToPalette(palette, pal, st);
+    VectorsToPalette(palette, pal, st, c);
     if (n < 3)
         TwoColorFixUp(pal, indices, pixels, st);
     else if (st.transparentPixelIndex >= 0)

@@ -408,6 +408,22 @@ TEST(Quantizers, ExtremeInput) {
     }
 }
 
+TEST(Quantizers, SpatialMethodsKeepOpaqueEntriesBesideATransparentPixel) {
+    std::vector<ARGB> px = Gradient(24, 24);
+    px[30] = 0x00000000;
+    for (int type : {JobSpatial, JobEdgeAware}) {
+        QColorQuantizer q;
+        const ConvertResult r = RunOnThread(q, FromPixels(24, 24, px), type, PixelFormat4bppIndexed);
+        ASSERT_TRUE(r.image) << type;
+        const std::vector<ARGB> out = testsupport::ReadARGB(*r.image);
+        EXPECT_EQ(out[30] >> 24, 0u) << type;
+        size_t opaque = 0;
+        for (ARGB c : out) opaque += (c >> 24) == 255;
+        // Pixels that share the transparent pixel's entry go with it; the rest stay opaque.
+        EXPECT_GT(opaque, out.size() / 2) << type;
+    }
+}
+
 TEST(Quantizers, DivisivePaletteOfOneColour) {
     FlatMap<LabColor> cache;
     ColorPalette pal;
