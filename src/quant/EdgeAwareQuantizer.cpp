@@ -99,7 +99,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
         labv[i] = F4{float(l.L), float(l.a), float(l.b), float(l.alpha)};
     }
     std::vector<float> filters(count * 9, 0.0f);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h && !run.stop.stop_requested(); ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * w + x;
             float* f = &filters[i * 9];
@@ -124,7 +124,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
     for (int l = 0; l < levels; ++l) lw[size_t(l)] = w >> l, lh[size_t(l)] = h >> l;
     kern[0].g = 5, kern[0].r = 2;
     kern[0].v.assign(count * 25, 0.0f);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h && !run.stop.stop_requested(); ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * w + x;
             float* k = kern[0].Of(i);
@@ -147,7 +147,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
     ColorVectors colors{labCache, n >= 3, c};
     NeighbourColors nb{n, st.transparentColor};
     a[0].assign(count, F4{0, 0, 0, 0});
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h && !run.stop.stop_requested(); ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * w + x;
             const float* k = kern[0].Of(i);
@@ -172,7 +172,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
         const int cw = lw[size_t(l)], ch = lh[size_t(l)], fw = lw[size_t(l) - 1], fh = lh[size_t(l) - 1];
         coarse.v.assign(size_t(cw) * ch * coarse.g * coarse.g, 0.0f);
         a[size_t(l)].assign(size_t(cw) * ch, F4{0, 0, 0, 0});
-        for (int Y = 0; Y < ch; ++Y)
+        for (int Y = 0; Y < ch && !run.stop.stop_requested(); ++Y)
             for (int X = 0; X < cw; ++X) {
                 float* k = coarse.Of(size_t(Y) * cw + X);
                 for (int oy = -coarse.r; oy < coarse.g - coarse.r; ++oy)
@@ -229,6 +229,7 @@ bool EdgeAwareQuantize(Image& source, Image& target, uint32_t& n, bool, QuantRun
                 const std::vector<int> order = Order(W * H);
                 const size_t kernelFloats = size_t(K.g) * size_t(K.g);
                 for (size_t oi = 0; oi < order.size(); ++oi) {
+                    if (oi % size_t(W) == 0 && run.stop.stop_requested()) return false;
                     // The order is random: fetch the kernel, the a value and the assignments of
                     // a pixel a few visits ahead while this one is worked on.
                     if (oi + 8 < order.size()) {

@@ -504,7 +504,9 @@ bool BuildPalette(LabRun& lr, const std::vector<ARGB>& pixels, ColorPalette& pal
 
     lr.bins = &bins;
     std::vector<int> heap(size_t(m) + 1);
-    ParallelFor(run.state.threads, size_t(m), [&](size_t i) { lr.FindNearestPair(int(i), taxicab); });
+    ParallelFor(run.state.threads, size_t(m), [&](size_t i) {
+        if (!run.stop.stop_requested()) lr.FindNearestPair(int(i), taxicab);
+    });
     if (run.stop.stop_requested()) return false;
     for (int i = 0; i < m; ++i) HeapInsert(heap, bins, i);
 

@@ -116,7 +116,10 @@ void BuildPalette(const std::vector<ARGB>& pixels, ColorPalette& palette, uint32
 
     PnnRun pr{st, bins};
     std::vector<int> heap(size_t(m) + 1);
-    ParallelFor(run.state.threads, size_t(m), [&](size_t i) { pr.FindNearestPair(int(i)); });
+    ParallelFor(run.state.threads, size_t(m), [&](size_t i) {
+        if (!run.stop.stop_requested()) pr.FindNearestPair(int(i));
+    });
+    if (run.stop.stop_requested()) return;
     for (int i = 0; i < m; ++i) HeapInsert(heap, bins, i);
 
     if (!MergeLoop(

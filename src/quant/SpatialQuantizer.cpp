@@ -76,7 +76,7 @@ struct Scq {
         // Each accumulator S(v, u) sums over pixels, then neighbours, whichever thread owns row v.
         ParallelFor(run.state.threads, size_t(n), [&](size_t vi) {
             const int v = int(vi);
-            for (int y = 0; y < lh; ++y) {
+            for (int y = 0; y < lh && !run.stop.stop_requested(); ++y) {
                 for (int x = 0; x < lw; ++x) {
                     const int i = y * lw + x;
                     const double miv = M(i, v);
@@ -176,7 +176,7 @@ struct Scq {
             if (double(queue.size()) > 1.1 * lw * lh) refill();
             const int i = queue.front();
             queue.pop_front();
-            if ((++visits & 1023) == 0 && run.stop.stop_requested()) return false;
+            if (++visits % lw == 0 && run.stop.stop_requested()) return false;
             const int x = i % lw, y = i / lw;
             Vec4 sum{0, 0, 0, 0};
             for (int dy = -b->cy; dy < b->h - b->cy; ++dy) {
@@ -324,7 +324,7 @@ bool RunSpatialQuantize(const std::vector<ARGB>& pixels, int width, int height, 
     std::vector<std::vector<Vec4>> a(size_t(levels) + 1);
     a[0].assign(size_t(width) * height, Vec4{0, 0, 0, 0});
     NeighbourColors nb{n, st.transparentColor};
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; y < height && !run.stop.stop_requested(); ++y)
         for (int x = 0; x < width; ++x) {
             const int64_t i = int64_t(y) * width + x;
             Vec4 acc{0, 0, 0, 0};
@@ -367,6 +367,7 @@ bool RunSpatialQuantize(const std::vector<ARGB>& pixels, int width, int height, 
             }
     }
 
+    if (run.stop.stop_requested()) return false;
     double T = 1.0;
     const double mu = std::pow(0.001 / 1.0, 1.0 / std::max(c, 3 * levels));
     int level = levels;
