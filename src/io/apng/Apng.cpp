@@ -7,6 +7,7 @@
 #include "imaging/Bytes.h"
 #include "imaging/Codec.h"
 #include "imaging/codecs/Codecs.h"
+#include "io/ReaderMemory.h"
 
 #include <zlib.h>
 
@@ -30,15 +31,18 @@ struct Failure {
     throw Failure{std::move(message)};
 }
 
+// Larger streams are not taken into memory.
+constexpr uint64_t kMaxFileBytes = uint64_t(1) << 32;
 // Deflate turns one byte into at most 1032.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-/// A chunk as stored in the file; its length is data.size().
+/// A chunk as stored in the file. Its data lies in the decode's buffer (see File::bytes).
 struct Chunk {
     char type[4] = {};
-    std::vector<uint8_t> data;
+    const uint8_t* data = nullptr;
+    size_t length = 0;
     uint8_t crc[4] = {};
 
     bool Is(const char* t) const { return std::memcmp(type, t, 4) == 0; }
@@ -57,8 +61,9 @@ uint32_t Crc(const char* type, const uint8_t* data, size_t size) {
 }
 
 /// The big-endian field reader: `n` bytes at `offset`, which then moves past them.
-uint32_t Field(const std::vector<uint8_t>& data, unsigned n, size_t& offset) {
-    if (offset > data.size() || data.size() - offset < n)
+uint32_t Field(const Chunk& c, unsigned n, size_t& offset) {
+    const uint8_t* data = c.data;
+    if (offset > c.length || c.length - offset < n)
         Fail("buffer is not long enough to extract " + std::to_string(n) + " chars at offset " +
              std::to_string(offset));
     uint32_t v = 0;
@@ -67,11 +72,12 @@ uint32_t Field(const std::vector<uint8_t>& data, unsigned n, size_t& offset) {
     return v;
 }
 
-/// The chunk patcher: a 32-bit big-endian value at `offset`, then the CRC again.
-void Patch(Chunk& chunk, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) chunk.data[offset + i] = uint8_t(value >> (24 - 8 * i));
-    const uint32_t crc = Crc(chunk.type, chunk.data.data(), chunk.data.size());
-    for (int i = 0; i < 4; ++i) chunk.crc[i] = uint8_t(crc >> (24 - 8 * i));
+/// The chunk patcher, on a copy of a chunk's data: a 32-bit big-endian value at `offset`, then the
+/// CRC again.
+void Patch(const char type[4], std::vector<uint8_t>& data, uint8_t crc[4], size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) data[offset + i] = uint8_t(value >> (24 - 8 * i));
+    const uint32_t c = Crc(type, data.data(), data.size());
+    for (int i = 0; i < 4; ++i) crc[i] = uint8_t(c >> (24 - 8 * i));
 }
 
 struct IHDRChunk {
@@ -81,13 +87,13 @@ struct IHDRChunk {
 
     explicit IHDRChunk(Chunk c) : chunk(std::move(c)) {
         size_t at = 0;
-        width = Field(chunk.data, 4, at);
-        height = Field(chunk.data, 4, at);
-        bitDepth = uint8_t(Field(chunk.data, 1, at));
-        colourType = uint8_t(Field(chunk.data, 1, at));
-        compression = uint8_t(Field(chunk.data, 1, at));
-        filter = uint8_t(Field(chunk.data, 1, at));
-        interlace = uint8_t(Field(chunk.data, 1, at));
+        width = Field(chunk, 4, at);
+        height = Field(chunk, 4, at);
+        bitDepth = uint8_t(Field(chunk, 1, at));
+        colourType = uint8_t(Field(chunk, 1, at));
+        compression = uint8_t(Field(chunk, 1, at));
+        filter = uint8_t(Field(chunk, 1, at));
+        interlace = uint8_t(Field(chunk, 1, at));
     }
 };
 
@@ -95,8 +101,8 @@ struct ACTLChunk {
     uint32_t frames = 0, plays = 0;
     explicit ACTLChunk(const Chunk& c) {
         size_t at = 0;
-        frames = Field(c.data, 4, at);
-        plays = Field(c.data, 4, at);
+        frames = Field(c, 4, at);
+        plays = Field(c, 4, at);
     }
 };
 
@@ -106,15 +112,15 @@ struct FCTLChunk {
     uint8_t dispose = 0, blend = 0;
     explicit FCTLChunk(const Chunk& c) {
         size_t at = 0;
-        sequence = Field(c.data, 4, at);
-        width = Field(c.data, 4, at);
-        height = Field(c.data, 4, at);
-        x = Field(c.data, 4, at);
-        y = Field(c.data, 4, at);
-        delayNum = uint16_t(Field(c.data, 2, at));
-        delayDen = uint16_t(Field(c.data, 2, at));
-        dispose = uint8_t(Field(c.data, 1, at));
-        blend = uint8_t(Field(c.data, 1, at));
+        sequence = Field(c, 4, at);
+        width = Field(c, 4, at);
+        height = Field(c, 4, at);
+        x = Field(c, 4, at);
+        y = Field(c, 4, at);
+        delayNum = uint16_t(Field(c, 2, at));
+        delayDen = uint16_t(Field(c, 2, at));
+        dispose = uint8_t(Field(c, 1, at));
+        blend = uint8_t(Field(c, 1, at));
     }
 };
 
@@ -132,6 +138,7 @@ struct Frame {
 
 /// What the frames are rebuilt from; shared by the image and its clones, never changed.
 struct File {
+    std::shared_ptr<const ByteBuffer> bytes; // every chunk's data
     std::shared_ptr<const IHDRChunk> ihdr;
     std::vector<std::shared_ptr<const Chunk>> others;
     std::shared_ptr<const Chunk> iend;
@@ -149,31 +156,33 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
 }
 
 void AppendChunk(std::vector<uint8_t>& out, const Chunk& c) {
-    AppendChunk(out, c.type, c.data.data(), c.data.size(), c.crc);
+    AppendChunk(out, c.type, c.data, c.length, c.crc);
 }
 
 /// The standalone PNG of frame `index`.
 std::vector<uint8_t> BuildPng(const File& file, size_t index) {
     const Frame& frame = file.frames[index];
-    Chunk ihdr = file.ihdr->chunk;
-    Patch(ihdr, 0, frame.control->width);
-    Patch(ihdr, 4, frame.control->height);
+    const Chunk& header = file.ihdr->chunk;
+    std::vector<uint8_t> ihdr(header.data, header.data + header.length);
+    uint8_t ihdrCrc[4];
+    Patch(header.type, ihdr, ihdrCrc, 0, frame.control->width);
+    Patch(header.type, ihdr, ihdrCrc, 4, frame.control->height);
 
-    size_t total = 8 + 12 + ihdr.data.size() + 12;
-    for (const auto& c : file.others) total += 12 + c->data.size();
-    for (const auto& d : frame.data) total += 12 + d.chunk->data.size();
+    size_t total = 8 + 12 + ihdr.size() + 12;
+    for (const auto& c : file.others) total += 12 + c->length;
+    for (const auto& d : frame.data) total += 12 + d.chunk->length;
     std::vector<uint8_t> png;
     png.reserve(total);
     png.insert(png.end(), kSignature, kSignature + 8);
-    AppendChunk(png, ihdr);
+    AppendChunk(png, header.type, ihdr.data(), ihdr.size(), ihdrCrc);
     for (const auto& c : file.others) AppendChunk(png, *c);
     for (const auto& d : frame.data) {
         if (!d.fdat) {
             AppendChunk(png, *d.chunk);
             continue;
         }
-        const uint8_t* body = d.chunk->data.data() + 4;
-        const size_t size = d.chunk->data.size() - 4;
+        const uint8_t* body = d.chunk->data + 4;
+        const size_t size = d.chunk->length - 4;
         const uint32_t crc = Crc("IDAT", body, size);
         const uint8_t crcBytes[4] = {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)};
         AppendChunk(png, "IDAT", body, size, crcBytes);
@@ -202,10 +211,11 @@ class FrameSource final : public imaging::FrameSource {
     std::shared_ptr<const File> file_;
 };
 
-/// Reads chunks from the stream, counting the bytes read.
+/// Reads chunks from the stream, counting the bytes read. The data of the chunks that are kept
+/// goes one after the other into one buffer of the stream's size.
 class ChunkReader {
   public:
-    explicit ChunkReader(Stream& s, uint64_t size) : stream_(s), size_(size) {}
+    ChunkReader(Stream& s, uint64_t size, ByteBuffer& buffer) : stream_(s), size_(size), buffer_(buffer) {}
 
     uint64_t Count() const { return count_; }
     uint64_t Size() const { return size_; }
@@ -235,8 +245,10 @@ class ChunkReader {
         const uint32_t n = ReadBE32(length);
         if (n > size_ - count_) Fail("IEND chunk expected.");
         if (keep) {
-            c.data.resize(n);
-            Read(c.data.data(), n);
+            c.data = buffer_.data.get() + used_;
+            c.length = n;
+            Read(buffer_.data.get() + used_, n);
+            used_ += n;
         } else if (n > 0) {
             if (!stream_.Seek(int64_t(n), SeekOrigin::Current)) Fail("IEND chunk expected.");
             count_ += n;
@@ -248,16 +260,22 @@ class ChunkReader {
   private:
     Stream& stream_;
     uint64_t size_;
+    ByteBuffer& buffer_;
     uint64_t count_ = 0;
+    size_t used_ = 0; // never more than count_, so the buffer holds every kept chunk
 };
 
 std::shared_ptr<File> ReadFile(Stream& stream, uint64_t size) {
-    ChunkReader in(stream, size);
+    auto bytes = std::make_shared<ByteBuffer>();
+    // The buffer's pages are only touched as chunks are read into it.
+    if (size > kMaxFileBytes || !AllocateBytes(*bytes, size_t(size))) throw std::bad_alloc();
+    ChunkReader in(stream, size, *bytes);
     uint8_t signature[8];
     in.Read(signature, 8);
     if (std::memcmp(signature, kSignature, 8) != 0) Fail("File signature incorrect.");
 
     auto file = std::make_shared<File>();
+    file->bytes = bytes;
     file->ihdr = std::make_shared<IHDRChunk>(in.Next(true));
     std::unique_ptr<ACTLChunk> actl;
     Frame defaultFrame;
@@ -295,7 +313,7 @@ std::shared_ptr<File> ReadFile(Stream& stream, uint64_t size) {
             if (plainDataFirst) continue;
             if (!current || !current->control) Fail("fcTL chunk expected.");
             size_t at = 0;
-            Field(c.data, 4, at); // the sequence number
+            Field(c, 4, at); // the sequence number
             current->data.push_back({std::make_shared<const Chunk>(std::move(c)), true});
         } else if (c.Is("IEND")) {
             file->iend = std::make_shared<const Chunk>(std::move(c));
@@ -316,7 +334,7 @@ std::shared_ptr<File> ReadFile(Stream& stream, uint64_t size) {
         if (bits == 0) return false;
         const uint64_t raw = uint64_t(f.control->height) * ((uint64_t(f.control->width) * bits + 7) / 8 + 1);
         uint64_t compressed = 0;
-        for (const auto& d : f.data) compressed += d.chunk->data.size() - (d.fdat ? 4 : 0);
+        for (const auto& d : f.data) compressed += d.chunk->length - (d.fdat ? 4 : 0);
         return compressed * kMaxInflateRatio >= raw;
     };
     std::vector<Frame> candidates;
