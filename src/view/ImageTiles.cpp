@@ -78,42 +78,66 @@ class RowReader {
     uint32_t bandTop_ = 0, bandRows_ = 0;
 };
 
-/// Halves `source` by averaging 2 x 2 blocks (alpha-weighted); odd edges average what exists.
-ImagePtr Halve(Image& source) {
+/// Reduces `source` by `f` in both directions, averaging f x f blocks (alpha-weighted; the blocks at
+/// odd edges average what exists), in one pass over the source rows.
+ImagePtr BoxReduce(Image& source, uint32_t f) {
     RowReader reader(source);
     const uint32_t w = reader.Width(), h = reader.Height();
-    if (w < 2 || h < 2) return nullptr;
-    const uint32_t hw = (w + 1) / 2, hh = (h + 1) / 2;
-    ImagePtr out = Image::CreateBitmap(int32_t(hw), int32_t(hh), PixelFormat32bppARGB);
+    if (f < 2 || w < f || h < f) return nullptr;
+    const uint32_t rw = (w + f - 1) / f, rh = (h + f - 1) / f;
+    ImagePtr out = Image::CreateBitmap(int32_t(rw), int32_t(rh), PixelFormat32bppARGB);
     if (!Image::Usable(out)) return nullptr;
     Surface& dst = out->ActiveFrameData().pixels;
     const bool opaque = reader.Opaque();
-    std::vector<ARGB> upper(w);
-    for (uint32_t y = 0; y < hh; ++y) {
-        const ARGB* a = reader.Row(2 * y);
-        if (!a) return nullptr;
-        std::memcpy(upper.data(), a, size_t(w) * 4);
-        const ARGB* b = 2 * y + 1 < h ? reader.Row(2 * y + 1) : upper.data();
-        if (!b) return nullptr;
-        ARGB* d = reinterpret_cast<ARGB*>(dst.Row(y));
-        for (uint32_t x = 0; x < hw; ++x) {
-            const uint32_t x0 = 2 * x, x1 = std::min(2 * x + 1, w - 1);
-            const ARGB p[4] = {upper[x0], upper[x1], b[x0], b[x1]};
-            if (opaque) {
-                uint32_t r = 0, g = 0, bl = 0;
-                for (ARGB c : p) r += (c >> 16) & 0xFF, g += (c >> 8) & 0xFF, bl += c & 0xFF;
-                d[x] = 0xFF000000u | ((r + 2) / 4) << 16 | ((g + 2) / 4) << 8 | ((bl + 2) / 4);
-            } else {
-                uint32_t al = 0, r = 0, g = 0, bl = 0;
-                for (ARGB c : p) {
-                    const uint32_t ca = c >> 24;
-                    al += ca, r += ((c >> 16) & 0xFF) * ca, g += ((c >> 8) & 0xFF) * ca,
-                        bl += (c & 0xFF) * ca;
+    const Surface& src = source.ActiveFrameData().pixels;
+    const bool bgr = !src.Empty() && src.format == PixelFormat24bppRGB;
+    std::vector<uint64_t> sum(size_t(rw) * 4);
+    for (uint32_t oy = 0; oy < rh; ++oy) {
+        std::fill(sum.begin(), sum.end(), 0);
+        const uint32_t y0 = oy * f, y1 = std::min(h, y0 + f);
+        for (uint32_t y = y0; y < y1; ++y) {
+            if (bgr) {
+                // The common case of decoded photographs, read as the bytes they are.
+                const uint8_t* row = src.Row(y);
+                for (uint32_t ox = 0, x = 0; ox < rw; ++ox) {
+                    uint64_t* acc = &sum[size_t(ox) * 4];
+                    const uint32_t xe = std::min(w, x + f);
+                    uint32_t b = 0, g = 0, r = 0;
+                    for (; x < xe; ++x) b += row[x * 3], g += row[x * 3 + 1], r += row[x * 3 + 2];
+                    acc[0] += b, acc[1] += g, acc[2] += r;
                 }
-                d[x] = al == 0 ? 0
-                               : ((al + 2) / 4) << 24 | ((r + al / 2) / al) << 16 | ((g + al / 2) / al) << 8 |
-                                     ((bl + al / 2) / al);
+                continue;
             }
+            const ARGB* row = reader.Row(y);
+            if (!row) return nullptr;
+            for (uint32_t ox = 0, x = 0; ox < rw; ++ox) {
+                uint64_t* acc = &sum[size_t(ox) * 4];
+                const uint32_t xe = std::min(w, x + f);
+                for (; x < xe; ++x) {
+                    const ARGB c = row[x];
+                    const uint32_t a = opaque ? 255 : c >> 24;
+                    acc[0] += (c & 0xFF) * a, acc[1] += ((c >> 8) & 0xFF) * a,
+                        acc[2] += ((c >> 16) & 0xFF) * a;
+                    acc[3] += a;
+                }
+            }
+        }
+        ARGB* d = reinterpret_cast<ARGB*>(dst.Row(oy));
+        for (uint32_t ox = 0; ox < rw; ++ox) {
+            const uint64_t* acc = &sum[size_t(ox) * 4];
+            const uint64_t n = uint64_t(std::min(w, ox * f + f) - ox * f) * (y1 - y0);
+            if (bgr) {
+                d[ox] = 0xFF000000u | uint32_t((acc[2] + n / 2) / n) << 16 |
+                        uint32_t((acc[1] + n / 2) / n) << 8 | uint32_t((acc[0] + n / 2) / n);
+                continue;
+            }
+            const uint64_t a = acc[3];
+            if (a == 0) {
+                d[ox] = 0;
+                continue;
+            }
+            d[ox] = uint32_t((a + n / 2) / n) << 24 | uint32_t((acc[2] + a / 2) / a) << 16 |
+                    uint32_t((acc[1] + a / 2) / a) << 8 | uint32_t((acc[0] + a / 2) / a);
         }
     }
     return out;
@@ -129,14 +153,16 @@ template <typename T> void ReleaseInBackground(T&& garbage) {
 
 ImagePtr CImagePyramid::Level(int k) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (k < 1 || !source_ || source_->GetType() != ImageTypeBitmap) return nullptr;
-    while (int(levels_.size()) < k) {
-        Image& from = levels_.empty() ? *source_ : *levels_.back();
-        ImagePtr next = Halve(from);
-        if (!next) return nullptr;
-        levels_.push_back(std::move(next));
-    }
-    return levels_[size_t(k - 1)];
+    if (k < 1 || k > 16 || !source_ || source_->GetType() != ImageTypeBitmap) return nullptr;
+    if (const auto it = levels_.find(k); it != levels_.end()) return it->second;
+    // From the nearest smaller level already made, or from the image itself.
+    int from = 0;
+    for (const auto& [level, img] : levels_)
+        if (level < k) from = level;
+    Image& base = from == 0 ? *source_ : *levels_[from];
+    ImagePtr made = BoxReduce(base, 1u << (k - from));
+    if (made) levels_[k] = made;
+    return made;
 }
 
 QImage CImageTiles::DrawTile(const Image& image, const ImageAttributes& attributes, CImagePyramid* pyramid,

@@ -32,7 +32,7 @@ class CImagePyramid {
 
   private:
     ImagePtr source_;
-    std::vector<ImagePtr> levels_;
+    std::map<int, ImagePtr> levels_;
     std::mutex mutex_;
 };
 
