@@ -48,24 +48,25 @@ out.append(chunk(b'IEND', b''))
 open(sys.argv[2], 'wb').write(b''.join(out))
 PY
 
-best() { # command...
-  local best=""
+best() { # command... -> "wall cpu": the best wall time and the best user + system time of $reps runs
+  local wall="" cpu=""
   for _ in $(seq "$reps"); do
-    local t0 t1
-    t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N)
-    best=$(echo "$t0 $t1 $best" | awk '{ t = $2 - $1; if ($3 == "" || t < $3) print t; else print $3 }')
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1
+    read -r w u s <"$work/time"
+    wall=$(awk -v a="$w" -v b="$wall" 'BEGIN { print (b == "" || a < b) ? a : b }')
+    cpu=$(awk -v a="$u" -v s="$s" -v b="$cpu" 'BEGIN { t = a + s; print (b == "" || t < b) ? t : b }')
   done
-  echo "$best"
+  echo "$wall $cpu"
 }
 
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)   (best wall time of $reps runs, 4000 x 3000)"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)   (best of $reps runs, 4000 x 3000; wall and user + system seconds)"
 for f in rle32.tga rle8.psd rgb24.pcx anim20.png; do
   line=$("$cli" decode "$work/$f" | tr '\r' '\n' | tail -1)
-  ours=$(best "$cli" decode "$work/$f")
-  magick=$(best "$im" "$work/$f" ppm:/dev/null)
+  read -r ow oc <<<"$(best "$cli" decode "$work/$f")"
+  read -r mw mc <<<"$(best "$im" "$work/$f" ppm:/dev/null)"
   size=$(du -m "$work/$f" | cut -f1)
-  awk -v f="$f" -v o="$ours" -v m="$magick" -v s="$size" -v l="$line" 'BEGIN {
+  awk -v f="$f" -v ow="$ow" -v oc="$oc" -v mw="$mw" -v mc="$mc" -v s="$size" -v l="$line" 'BEGIN {
     split(l, p, "\t")
-    printf "  %-11s %4d MB  %-5s %-12s frames %-3s  zerimo-cli decode %6.3f s   convert %6.3f s   ratio %.2f (limit 1)\n",
-      f, s, p[2], p[5], p[6], o, m, o / m }'
+    printf "  %-11s %4d MB %-5s %-11s %2s frames   zerimo-cli decode %6.3f s (cpu %6.3f)   convert %6.3f s (cpu %6.3f)   ratio %.2f, cpu %.2f (limit 1)\n",
+      f, s, p[2], p[5], p[6], ow, oc, mw, mc, ow / mw, oc / mc }'
 done
