@@ -25,6 +25,7 @@ const char* const kUsage =
     "\n"
     "commands:\n"
     "  info [--json | --report] FILE...      decode each file and print its facts\n"
+    "  decode FILE...                        run the load chain and name the reader of each file\n"
     "  convert IN OUT [--quality N] [--frame K] [--no-auto-rotate]\n"
     "                                        decode IN and write OUT by its extension\n"
     "  script [FILE|-]                       drive one document with one command a line\n"
