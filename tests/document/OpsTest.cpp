@@ -6,6 +6,8 @@
 
 #include <QGuiApplication>
 
+#include <cstdlib>
+
 namespace doctest {
 namespace {
 
@@ -375,8 +377,9 @@ TEST_F(OpsTest, TextIsDrawnAntiAliasedAtItsPoint) {
         static int argc = 1;
         static char name[] = "document_tests";
         static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QGuiApplication(argc, argv);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static QGuiApplication* made = new QGuiApplication(argc, argv);
+        std::atexit([] { delete made; });
     }
     Use(Solid(120, 40, 0xFFFFFFFF));
     const Font font("", 24, FontStyleRegular, UnitPixel);
