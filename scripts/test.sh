@@ -10,6 +10,7 @@ jobs=$(nproc)
 if [ "${ZERIMO_SKIP_SANITIZE:-0}" != 1 ]; then
   BUILD_DIR=build-asan scripts/build.sh -DZERIMO_SANITIZE=ON
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+     LSAN_OPTIONS=suppressions=$PWD/../tests/lsan.supp \
      QT_QPA_PLATFORM=offscreen ctest -L core -j"$jobs" --output-on-failure)
 fi
 

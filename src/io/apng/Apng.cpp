@@ -151,7 +151,7 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
     for (int i = 0; i < 4; ++i) head[i] = uint8_t(uint32_t(size) >> (24 - 8 * i));
     std::memcpy(head + 4, type, 4);
     out.insert(out.end(), head, head + 8);
-    out.insert(out.end(), data, data + size);
+    if (size != 0) out.insert(out.end(), data, data + size); // IEND has no data, and no pointer to it
     out.insert(out.end(), crc, crc + 4);
 }
 
@@ -222,6 +222,7 @@ class ChunkReader {
 
     /// Reads `n` bytes; a short read leaves the rest zero.
     void Read(void* buffer, size_t n) {
+        if (n == 0) return;
         std::memset(buffer, 0, n);
         uint8_t* p = static_cast<uint8_t*>(buffer);
         size_t got = 0;
