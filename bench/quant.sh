@@ -46,6 +46,6 @@ for colors in 256 16; do
       read -r p d < <("$metric" --quality "$f" "$out")
       psnr=$(echo "$psnr + $p" | bc -l); de=$(echo "$de + $d" | bc -l); n=$((n + 1))
     done
-    printf '%-4s colours %-9s PSNR %6.2f  DE2000 %s\n' "$colors" "$tool" "$(echo "$psnr / $n" | bc -l)" "$(echo "$de / $n" | bc -l)"
+    printf '%-4s colours %-9s PSNR %6.2f  DE2000 %6.3f\n' "$colors" "$tool" "$(echo "$psnr / $n" | bc -l)" "$(echo "$de / $n" | bc -l)"
   done
 done

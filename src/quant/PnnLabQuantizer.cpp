@@ -39,8 +39,10 @@ class CiedeTerms {
         const double sL = 1 + 0.015 * d / std::sqrt(20 + d);
         return Sqr((lab2.L - lab1.L) / sL);
     }
-    double ChromaTerm() {
-        const double c1 = std::sqrt(Sqr(lab1.a) + Sqr(lab1.b)), c2 = std::sqrt(Sqr(lab2.a) + Sqr(lab2.b));
+    static double Chroma(const LabColor& lab) { return std::sqrt(Sqr(lab.a) + Sqr(lab.b)); }
+    double ChromaTerm() { return ChromaTerm(Chroma(lab1), Chroma(lab2)); }
+    /// The same with the two unprimed chromas already known.
+    double ChromaTerm(double c1, double c2) {
         const double cMean = (c1 + c2) / 2;
         const double c7 = std::pow(cMean, 7);
         const double g = 0.5 * (1 - std::sqrt(c7 / (c7 + 6103515625.0)));
@@ -78,6 +80,8 @@ struct LabRun {
     static constexpr uint8_t kHasPair = 1, kHasNearest = 2, kPending = 4, kPendingRow1 = 8;
     FlatMap<Learnt> learnt{1 << 16};
     std::vector<MergeBin>* bins = nullptr;
+    std::vector<double> chroma; // of each bin's mean, kept up to date through the merges
+    void RefreshChroma(size_t i) { chroma[i] = CiedeTerms::Chroma(BinLab((*bins)[i])); }
     // The palette's Lab values, as GetLab would give them, and its channels for the pair search.
     const ColorPalette* paletteLabFor = nullptr;
     std::vector<LabColor> paletteLab;
@@ -106,6 +110,7 @@ struct LabRun {
         std::vector<MergeBin>& bv = *bins;
         MergeBin& b1 = bv[size_t(i)];
         const LabColor lab1 = BinLab(b1);
+        const double c1 = chroma[size_t(i)];
         const double labRatio = st.labRatio;
         const bool semi = st.hasSemiTransparency;
         double best = 1e100;
@@ -140,7 +145,7 @@ struct LabRun {
             CiedeTerms t(lab1, lab2);
             err += wDe * t.LightnessTerm();
             if (err >= best) continue;
-            err += wDe * t.ChromaTerm();
+            err += wDe * t.ChromaTerm(c1, chroma[size_t(j)]);
             if (err >= best) continue;
             err += wDe * t.HueTerm();
             if (err >= best) continue;
@@ -435,10 +440,15 @@ bool BuildPalette(LabRun& lr, const std::vector<ARGB>& pixels, ColorPalette& pal
     std::vector<MergeBin> bins(65536);
     st.saliency.assign(pixels.size(), 0.0f);
     const bool argb1555 = st.transparentPixelIndex >= 0;
+    ARGB lastColor = 0;
+    LabColor lastLab;
+    bool haveLast = false;
     for (size_t i = 0; i < pixels.size(); ++i) {
         ARGB c = pixels[i];
         if ((c >> 24) <= 15) c = st.transparentColor;
-        const LabColor& lab = lr.GetLab(c);
+        // Neighbours often share a colour: the cached value is the same, only the lookup is saved.
+        if (!haveLast || c != lastColor) lastLab = lr.GetLab(c), lastColor = c, haveLast = true;
+        const LabColor& lab = lastLab;
         MergeBin& b = bins[LabBinIndex(c, st.hasSemiTransparency, argb1555)];
         b.a = float(double(b.a) + double(lab.alpha));
         b.r = float(double(b.r) + lab.L);
@@ -503,6 +513,8 @@ bool BuildPalette(LabRun& lr, const std::vector<ARGB>& pixels, ColorPalette& pal
     if (!st.hasSemiTransparency && q < 0) st.labRatio = std::min(1.0, std::exp(1.997) * ratio);
 
     lr.bins = &bins;
+    lr.chroma.resize(size_t(m));
+    for (int i = 0; i < m; ++i) lr.RefreshChroma(size_t(i));
     std::vector<int> heap(size_t(m) + 1);
     ParallelFor(run.state.threads, size_t(m), [&](size_t i) {
         if (!run.stop.stop_requested()) lr.FindNearestPair(int(i), taxicab);
@@ -516,12 +528,13 @@ bool BuildPalette(LabRun& lr, const std::vector<ARGB>& pixels, ColorPalette& pal
     const bool recomputeTaxicab = taxicab && w < 1;
     if (!MergeLoop(
             heap, bins, m - int(n), run.stop, [&](int t) { lr.FindNearestPair(t, recomputeTaxicab); },
-            [](MergeBin& t, const MergeBin& u, float w1, float w2) {
+            [&](MergeBin& t, const MergeBin& u, float w1, float w2) {
                 const double d = 1.0 / (w1 + w2);
                 t.a = float(double(w2 * u.a + w1 * t.a) * d);
                 t.r = float(double(w2 * u.r + w1 * t.r) * d);
                 t.g = float(double(w2 * u.g + w1 * t.g) * d);
                 t.b = float(double(w2 * u.b + w1 * t.b) * d);
+                lr.RefreshChroma(size_t(&t - bins.data()));
             }))
         return false;
 
