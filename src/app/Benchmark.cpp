@@ -122,8 +122,8 @@ int RunBenchmark(CMainFrame& frame, CZerimoDoc& doc, CPreloader& preloader, int6
     // Get Next to a preloaded image: the command to the painted frame.
     std::vector<double> preloaded;
     for (int i = 0; i < 4; ++i) {
-        const std::string next = CZerimoDoc::FindNeighbourImage(
-            doc.GetPathName().substr(0, doc.GetPathName().rfind('/')), doc.GetPathName(), true);
+        const std::string next =
+            CZerimoDoc::FindNeighbourImage(FolderOf(doc.GetPathName()), doc.GetPathName(), true);
         frame.UpdateCommandUI();
         if (!WaitHeld(preloader, next, 10000)) {
             std::printf("get-next: %s was not preloaded in time\n", next.c_str());
@@ -145,8 +145,8 @@ int RunBenchmark(CMainFrame& frame, CZerimoDoc& doc, CPreloader& preloader, int6
     preloader.Stop();
     std::vector<double> cold, decode;
     for (int i = 0; i < 2; ++i) {
-        const std::string next = CZerimoDoc::FindNeighbourImage(
-            doc.GetPathName().substr(0, doc.GetPathName().rfind('/')), doc.GetPathName(), true);
+        const std::string next =
+            CZerimoDoc::FindNeighbourImage(FolderOf(doc.GetPathName()), doc.GetPathName(), true);
         QElapsedTimer d;
         d.start();
         { ImagePtr img = DecodeImageFile(next, nullptr); }

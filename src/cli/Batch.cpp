@@ -28,8 +28,7 @@ const char* const kBatchUsage =
     "Exit status: 0, 1 when a save failed, 2 for a usage error.\n";
 
 std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = FileNameOf(path);
     const std::string ext = LowerExtension(name);
     return name.substr(0, name.size() - ext.size());
 }
@@ -118,7 +117,7 @@ int Batch(int argc, char** argv) {
                 WriteSettings s;
                 s.jpegQuality = int(quality);
                 // The depth of the image being converted, not of whatever the document shows.
-                s.bitsPerPixel = int((img->GetPixelFormat() >> 8) & 0xFF);
+                s.bitsPerPixel = int(imaging::GetPixelFormatSize(img->GetPixelFormat()));
                 s.encoder = encoder;
                 const bool ok = WriteImageFile(*img, target(files[i]), to, s);
                 saveFailed[i] = !ok;

@@ -51,12 +51,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 bool CZerimoDoc::IsNavigationCandidate(const std::string& name) {

@@ -74,10 +74,9 @@ bool CZerimoDoc::SaveImageFile(const std::string& path, Image* image, bool batch
         } else {
             // Another image (a batch source, a preview) is converted without touching the document.
             const ImagePtr source(ImagePtr(), image);
-            converted = quantizer.ConvertImage(source, JobPnnRgb, PixelFormat8bppIndexed, true,
-                                               [this](const std::string& text) {
-                                                   host.ShowMessage(text, MessageIcon::Warning);
-                                               });
+            converted = quantizer.ConvertImage(
+                source, JobPnnRgb, PixelFormat8bppIndexed, true,
+                [this](const std::string& text) { host.ShowMessage(text, MessageIcon::Warning); });
         }
         if (converted) {
             keep = converted;
@@ -134,7 +133,7 @@ bool CZerimoDoc::DoSave(const std::string& path, bool) {
 
     SaveDialogRequest request;
     request.proposedName = name;
-    if (FileExists()) request.folder = pathName.substr(0, pathName.rfind('/'));
+    if (FileExists()) request.folder = FolderOf(pathName);
     request.filter = saveAsTypes.filter;
     request.filterIndex = saveAsTypes.FilterIndexFor(defExt);
     request.defaultExtension = defExt;

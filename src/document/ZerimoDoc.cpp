@@ -26,11 +26,6 @@ bool PathExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 // ---- property copier -----------------------------------------------------------------------------
@@ -154,7 +149,7 @@ bool CZerimoDoc::OnNewDocument() {
     current = history->Clear();
     RecordUndoStep();
     if (ok) {
-        bitsPerPixel = int((bitmap->GetPixelFormat() >> 8) & 0xFF);
+        bitsPerPixel = int(GetPixelFormatSize(bitmap->GetPixelFormat()));
         RefreshFrameCount();
         RefreshTransparency();
     }
@@ -219,21 +214,21 @@ void CZerimoDoc::RecordUndoStep() {
 
 void CZerimoDoc::OnEditUndo() {
     history->Undo();
-    current = history->Current();
-    if (!current.bitmap) return;
-    bitmap = current.bitmap;
-    RefreshTransparency();
-    bitsPerPixel = int((bitmap->GetPixelFormat() >> 8) & 0xFF);
-    host.RedrawWindow();
+    TakeHistoryState();
 }
 
 void CZerimoDoc::OnEditRedo() {
     history->Redo();
+    TakeHistoryState();
+}
+
+void CZerimoDoc::TakeHistoryState() {
+    // The state's own bitmap comes back: no copy, no property copy, no refit.
     current = history->Current();
     if (!current.bitmap) return;
     bitmap = current.bitmap;
     RefreshTransparency();
-    bitsPerPixel = int((bitmap->GetPixelFormat() >> 8) & 0xFF);
+    bitsPerPixel = int(GetPixelFormatSize(bitmap->GetPixelFormat()));
     host.RedrawWindow();
 }
 
@@ -266,7 +261,7 @@ void CZerimoDoc::SetImage(ImagePtr image, bool recordUndo) {
     if (image != bitmap) bitmap = std::move(image);
     RefreshTransparency();
     RefreshFrameCount();
-    bitsPerPixel = int((bitmap->GetPixelFormat() >> 8) & 0xFF);
+    bitsPerPixel = int(GetPixelFormatSize(bitmap->GetPixelFormat()));
     if (recordUndo) RecordUndoStep();
     NotifyImageChanged();
 }
@@ -366,7 +361,7 @@ void CZerimoDoc::LoadImageFile(Stream* stream, const std::string& path, bool rec
         return;
     }
     imageLoaded = true;
-    bitsPerPixel = int((bitmap->GetPixelFormat() >> 8) & 0xFF);
+    bitsPerPixel = int(GetPixelFormatSize(bitmap->GetPixelFormat()));
     currentFrame = 0;
     RefreshFrameCount();
     RefreshTransparency();

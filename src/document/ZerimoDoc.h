@@ -203,6 +203,8 @@ class CZerimoDoc {
 
   private:
     void RefreshFrameCount();
+    /// Makes the history's current state the document's bitmap after Undo or Redo.
+    void TakeHistoryState();
     void RefreshTransparency();
     /// A copy of the bitmap that can be drawn on: 32bppARGB when `hasTransparency` is set or the
     /// bitmap's own format cannot be drawn on, else its own format.

@@ -1,5 +1,6 @@
 #include "imaging/Graphics.h"
 
+#include "imaging/PixelArithmetic.h"
 #include "imaging/PixelConvert.h"
 
 #include <QFont>
@@ -820,48 +821,11 @@ class SourceRows {
     std::vector<int> tag_;
 };
 
-struct Premul {
-    float r, g, b, a;
-};
-
-inline Premul ToPremul(ARGB c) {
-    constexpr float k = 1.0f / 255.0f;
-    const float a = float(AlphaOf(c)) * k, ka = a * k;
-    return {float(RedOf(c)) * ka, float(GreenOf(c)) * ka, float(BlueOf(c)) * ka, a};
-}
-
-inline uint8_t ToByte(float v) {
-    return uint8_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
-}
-
-/// Source-over of a straight ARGB pixel.
-inline ARGB Over(ARGB s, ARGB d) {
-    const uint32_t sa = AlphaOf(s);
-    if (sa == 255) return s;
-    if (sa == 0) return d;
-    const float fa = sa / 255.0f, fd = AlphaOf(d) / 255.0f * (1.0f - fa);
-    const float oa = fa + fd;
-    auto mix = [&](uint8_t sc, uint8_t dc) { return ToByte((sc / 255.0f * fa + dc / 255.0f * fd) / oa); };
-    return MakeARGB(ToByte(oa), mix(RedOf(s), RedOf(d)), mix(GreenOf(s), GreenOf(d)),
-                    mix(BlueOf(s), BlueOf(d)));
-}
-
-/// Composites a premultiplied sample covering `cov` of the pixel onto a straight destination.
-inline ARGB CompositePremul(Premul s, float cov, ARGB d, bool copy) {
-    if (s.a >= 0.9999f && cov >= 1.0f) // opaque and whole: the destination does not matter
-        return MakeARGB(255, ToByte(s.r), ToByte(s.g), ToByte(s.b));
-    s.a = std::clamp(s.a, 0.0f, 1.0f);
-    s.r = std::clamp(s.r, 0.0f, s.a);
-    s.g = std::clamp(s.g, 0.0f, s.a);
-    s.b = std::clamp(s.b, 0.0f, s.a);
-    const float da = AlphaOf(d) / 255.0f;
-    const float dr = RedOf(d) / 255.0f * da, dg = GreenOf(d) / 255.0f * da, db = BlueOf(d) / 255.0f * da;
-    const float keep = copy ? 1.0f - cov : 1.0f - s.a * cov;
-    const float oa = s.a * cov + da * keep;
-    if (oa <= 0) return 0;
-    const float orr = s.r * cov + dr * keep, og = s.g * cov + dg * keep, ob = s.b * cov + db * keep;
-    return MakeARGB(ToByte(oa), ToByte(orr / oa), ToByte(og / oa), ToByte(ob / oa));
-}
+using pixel::CompositePremul;
+using pixel::Over;
+using pixel::Premul;
+using pixel::ToByte;
+using pixel::ToPremul;
 
 inline ARGB CompositeStraight(ARGB s, float cov, ARGB d, bool copy) {
     if (cov >= 1.0f) return copy ? s : Over(s, d);
@@ -1074,27 +1038,10 @@ Status DrawGeneral(const DrawJob& j) {
     const Affine& w = j.toWorld;
     const double a0 = w.m[0] / j.destW, a1 = w.m[2] / j.destW, a2 = (w.m[4] - j.destX) / j.destW;
     const double b0 = w.m[1] / j.destH, b1 = w.m[3] / j.destH, b2 = (w.m[5] - j.destY) / j.destH;
-    auto inside = [&](double x, double y) {
-        const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
-        return fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
-    };
-    // Share of the pixel centred at (x, y) that the destination covers: whole when its corners are
-    // all inside, none when they all lie beyond one edge, else counted on a 4 x 4 grid.
+    const pixel::EdgeCoverage edges{a0, a1, a2, b0, b1, b2};
     auto coverage = [&](double x, double y) -> float {
-        if (!j.antialias) return inside(x, y) ? 1.0f : 0.0f;
-        int in = 0, left = 0, right = 0, below = 0, above = 0;
-        for (int k = 0; k < 4; ++k) {
-            const double px = x + (k & 1 ? 0.5 : -0.5), py = y + (k & 2 ? 0.5 : -0.5);
-            const double fx = a0 * px + a1 * py + a2, fy = b0 * px + b1 * py + b2;
-            left += fx < 0, right += fx >= 1, below += fy < 0, above += fy >= 1;
-            in += fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
-        }
-        if (in == 4) return 1.0f;
-        if (left == 4 || right == 4 || below == 4 || above == 4) return 0.0f;
-        int hits = 0;
-        for (int sy = 0; sy < 4; ++sy)
-            for (int sx = 0; sx < 4; ++sx) hits += inside(x - 0.5 + (sx + 0.5) / 4, y - 0.5 + (sy + 0.5) / 4);
-        return hits / 16.0f;
+        if (!j.antialias) return edges.Inside(x, y) ? 1.0f : 0.0f;
+        return edges.At(x, y);
     };
     // The destination's corners on the device, for the stretch of each row that it crosses.
     double qx[4], qy[4];

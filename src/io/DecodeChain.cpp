@@ -41,6 +41,17 @@ std::string LowerExtension(const std::string& path) {
     return ext;
 }
 
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 namespace {
 
 /// Usable without losing the status: reading it clears it, so a failure is recorded again for the

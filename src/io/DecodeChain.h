@@ -30,6 +30,11 @@ const ChainReaders& DefaultReaders();
 /// lower-cased.
 std::string LowerExtension(const std::string& path);
 
+/// The folder part of a path ("." when there is none, "/" for the root).
+std::string FolderOf(const std::string& path);
+/// The last component of a path.
+std::string FileNameOf(const std::string& path);
+
 /// Runs the chain on `path`, reading `stream` when one is given (it stays the caller's) or the file
 /// otherwise. Returns the first image a step takes, possibly an unusable one, or null. `reader`, when
 /// given, receives the name of the step that produced the result ("psd", "tga", "apng", "platform",

@@ -28,6 +28,20 @@ bool AllocateBytes(ByteBuffer& out, size_t size) {
     return out.data != nullptr;
 }
 
+bool ReadStreamBytes(imaging::Stream& stream, std::vector<uint8_t>& bytes, uint64_t limit) {
+    if (!stream.Seek(0, imaging::SeekOrigin::End)) return false;
+    const uint64_t size = stream.Position();
+    if (size == 0 || size > limit || !stream.Rewind()) return false;
+    bytes.resize(size_t(size));
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
+        if (n == 0) return false;
+        got += n;
+    }
+    return true;
+}
+
 bool ReadFileBytes(const std::string& path, ByteBuffer& out, uint64_t limit) {
     out.data.reset();
     out.size = 0;

@@ -4,11 +4,13 @@
 /// than decoding it.
 
 #include "imaging/Image.h"
+#include "imaging/Stream.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zerimo {
 
@@ -23,6 +25,10 @@ bool AllocateBytes(ByteBuffer& out, size_t size);
 /// Reads the file at `path` whole, up to `limit` bytes; false when it cannot be opened or read, or
 /// is larger.
 bool ReadFileBytes(const std::string& path, ByteBuffer& out, uint64_t limit = uint64_t(1) << 32);
+
+/// Reads a stream whole from its start, its size found by seeking to its end; false when that
+/// seek or a read fails, or the stream is empty or larger than `limit`.
+bool ReadStreamBytes(imaging::Stream& stream, std::vector<uint8_t>& bytes, uint64_t limit);
 
 /// As Surface::Allocate: width x height in `format` with the default stride, cleared when `zero`;
 /// OutOfMemory above MaxFramePixels or when the allocation fails.

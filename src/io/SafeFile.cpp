@@ -1,5 +1,7 @@
 #include "io/SafeFile.h"
 
+#include "io/DecodeChain.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,22 +11,6 @@
 #include <unistd.h>
 
 namespace zerimo {
-
-namespace {
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
 
 std::unique_ptr<SafeFile> SafeFile::Create(const std::string& target) {
     if (target.empty()) return nullptr;
@@ -47,7 +33,7 @@ std::unique_ptr<SafeFile> SafeFile::Create(const std::string& target) {
         ::umask(mask);
         f->mode_ = 0666 & ~mask;
     }
-    std::string pattern = FolderOf(f->target_) + "/." + NameOf(f->target_) + ".XXXXXX";
+    std::string pattern = FolderOf(f->target_) + "/." + FileNameOf(f->target_) + ".XXXXXX";
     if (pattern.size() >= PATH_MAX) return nullptr;
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) return nullptr;

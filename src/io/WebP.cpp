@@ -2,6 +2,8 @@
 // of 32bppARGB, so both directions work on the locked pixels without a copy.
 #include "io/WebP.h"
 
+#include "io/ReaderMemory.h"
+
 #include <webp/decode.h>
 #include <webp/encode.h>
 
@@ -17,20 +19,6 @@ using namespace imaging;
 // No real WebP comes near this; a stream that claims more is not read into memory.
 constexpr uint64_t MaxWebpBytes = uint64_t(1) << 30;
 
-bool ReadWhole(Stream& stream, std::vector<uint8_t>& bytes) {
-    if (!stream.Seek(0, SeekOrigin::End)) return false;
-    const uint64_t size = stream.Position();
-    if (size == 0 || size > MaxWebpBytes || !stream.Rewind()) return false;
-    bytes.resize(size_t(size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
-        if (n == 0) return false;
-        got += n;
-    }
-    return true;
-}
-
 struct WebpBytes {
     uint8_t* data = nullptr;
     ~WebpBytes() { WebPFree(data); }
@@ -40,7 +28,7 @@ struct WebpBytes {
 
 std::shared_ptr<Image> ReadWebp(Stream& stream) {
     std::vector<uint8_t> bytes;
-    if (!ReadWhole(stream, bytes)) return nullptr;
+    if (!ReadStreamBytes(stream, bytes, MaxWebpBytes)) return nullptr;
 
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK) return nullptr;

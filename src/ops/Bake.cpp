@@ -1,5 +1,6 @@
 #include "ops/Bake.h"
 
+#include "imaging/PixelArithmetic.h"
 #include "ops/Parallel.h"
 #include "ops/Simd.h"
 
@@ -14,21 +15,7 @@ using namespace imaging;
 
 namespace {
 
-inline uint8_t ToByte(float v) {
-    return uint8_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
-}
-
-// Source-over of a straight colour on a straight destination, in the drawing's own arithmetic.
-inline ARGB Over(ARGB s, ARGB d) {
-    const uint32_t sa = AlphaOf(s);
-    if (sa == 255) return s;
-    if (sa == 0) return d;
-    const float fa = sa / 255.0f, fd = AlphaOf(d) / 255.0f * (1.0f - fa);
-    const float oa = fa + fd;
-    auto mix = [&](uint8_t sc, uint8_t dc) { return ToByte((sc / 255.0f * fa + dc / 255.0f * fd) / oa); };
-    return MakeARGB(ToByte(oa), mix(RedOf(s), RedOf(d)), mix(GreenOf(s), GreenOf(d)),
-                    mix(BlueOf(s), BlueOf(d)));
-}
+using pixel::Over;
 
 struct Coefficients {
     float m[5][4];

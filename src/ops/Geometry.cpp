@@ -3,6 +3,7 @@
 #include "imaging/Graphics.h"
 #include "imaging/ImageAttributes.h"
 #include "imaging/Matrix.h"
+#include "imaging/PixelArithmetic.h"
 #include "ops/Parallel.h"
 
 #include <algorithm>
@@ -25,36 +26,9 @@ Size RotatedCanvasSize(uint32_t width, uint32_t height, double degrees) {
 
 namespace {
 
-// The drawing's arithmetic for one pixel: straight ARGB to premultiplied floats, and a sample
-// covering part of a pixel composited onto a straight destination.
-struct Premul {
-    float r, g, b, a;
-};
-
-inline uint8_t ToByte(float v) {
-    return uint8_t(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
-}
-
-inline Premul ToPremul(uint8_t R, uint8_t G, uint8_t B, uint8_t A) {
-    constexpr float k = 1.0f / 255.0f;
-    const float a = float(A) * k, ka = a * k;
-    return {float(R) * ka, float(G) * ka, float(B) * ka, a};
-}
-
-inline ARGB CompositePremul(Premul s, float cov, ARGB d) {
-    if (s.a >= 0.9999f && cov >= 1.0f) return MakeARGB(255, ToByte(s.r), ToByte(s.g), ToByte(s.b));
-    s.a = std::clamp(s.a, 0.0f, 1.0f);
-    s.r = std::clamp(s.r, 0.0f, s.a);
-    s.g = std::clamp(s.g, 0.0f, s.a);
-    s.b = std::clamp(s.b, 0.0f, s.a);
-    const float da = AlphaOf(d) / 255.0f;
-    const float dr = RedOf(d) / 255.0f * da, dg = GreenOf(d) / 255.0f * da, db = BlueOf(d) / 255.0f * da;
-    const float keep = 1.0f - s.a * cov;
-    const float oa = s.a * cov + da * keep;
-    if (oa <= 0) return 0;
-    const float orr = s.r * cov + dr * keep, og = s.g * cov + dg * keep, ob = s.b * cov + db * keep;
-    return MakeARGB(ToByte(oa), ToByte(orr / oa), ToByte(og / oa), ToByte(ob / oa));
-}
+using pixel::CompositePremul;
+using pixel::Premul;
+using pixel::ToPremul;
 
 /// Bilinear samples of a 24- or 32-bit bitmap, its edge pixels extended outwards.
 struct Sampler {
@@ -142,27 +116,9 @@ Status DrawRotatedImage(Image& dst, Image& src, double degrees) {
     // Device -> fraction of the image rectangle, in the order the general drawing computes it, so
     // that pixels on an edge get the same coverage.
     const double a0 = i0 / W, a1 = i2 / W, a2 = i4 / W, b0 = i1 / H, b1 = i3 / H, b2 = i5 / H;
-    auto inside = [&](double x, double y) {
-        const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
-        return fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
-    };
-    // Share of the pixel centred at (x, y) that the image covers: whole when its corners are all
-    // inside, none when they all lie beyond one edge, else counted on a 4 x 4 grid.
-    auto coverage = [&](double x, double y) -> float {
-        int in4 = 0, left = 0, right = 0, below = 0, above = 0;
-        for (int k = 0; k < 4; ++k) {
-            const double px = x + (k & 1 ? 0.5 : -0.5), py = y + (k & 2 ? 0.5 : -0.5);
-            const double fx = a0 * px + a1 * py + a2, fy = b0 * px + b1 * py + b2;
-            left += fx < 0, right += fx >= 1, below += fy < 0, above += fy >= 1;
-            in4 += fx >= 0 && fx < 1 && fy >= 0 && fy < 1;
-        }
-        if (in4 == 4) return 1.0f;
-        if (left == 4 || right == 4 || below == 4 || above == 4) return 0.0f;
-        int hits = 0;
-        for (int sy = 0; sy < 4; ++sy)
-            for (int sx = 0; sx < 4; ++sx) hits += inside(x - 0.5 + (sx + 0.5) / 4, y - 0.5 + (sy + 0.5) / 4);
-        return hits / 16.0f;
-    };
+    // Coverage of the pixels on an edge, computed as the general drawing computes it.
+    const pixel::EdgeCoverage edges{a0, a1, a2, b0, b1, b2};
+    auto coverage = [&](double x, double y) { return edges.At(x, y); };
     auto sampleAt = [&](double x, double y) {
         const double fx = a0 * x + a1 * y + a2, fy = b0 * x + b1 * y + b2;
         return sampler.At(fx * W - 0.5, fy * H - 0.5);

@@ -13,12 +13,6 @@ using namespace imaging;
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 uint64_t DecodedBytes(const Image& image) {
     return uint64_t(image.GetWidth()) * image.GetHeight() *
            ((GetPixelFormatSize(image.GetPixelFormat()) + 7) / 8);

@@ -2,6 +2,7 @@
 // here. Pages are exchanged with the library as 8-bit planes; samples of more bits are narrowed.
 #include "io/heif/Heif.h"
 
+#include "io/ReaderMemory.h"
 #include "io/heif/HeifWriter.h"
 
 #include <algorithm>
@@ -109,20 +110,6 @@ Status DecodePage(heif::Context& ctx, heif_item_id id, Frame& out) {
     return Ok;
 }
 
-bool ReadWhole(Stream& stream, std::vector<uint8_t>& bytes) {
-    if (!stream.Seek(0, SeekOrigin::End)) return false;
-    const uint64_t size = stream.Position();
-    if (size == 0 || size > MaxHeifBytes || !stream.Rewind()) return false;
-    bytes.resize(size_t(size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const size_t n = stream.Read(bytes.data() + got, bytes.size() - got);
-        if (n == 0) return false;
-        got += n;
-    }
-    return true;
-}
-
 /// The frame's pixels as 32bppARGB for reading, unlocked on every path out.
 struct PixelLock {
     Image& image;
@@ -177,7 +164,7 @@ std::shared_ptr<Image> ReadHeif(Stream& stream) {
         if (type == heif_filetype_no || type == heif_filetype_yes_unsupported) return nullptr;
     }
     std::vector<uint8_t> bytes;
-    if (!ReadWhole(stream, bytes)) return nullptr;
+    if (!ReadStreamBytes(stream, bytes, MaxHeifBytes)) return nullptr;
 
     try {
         heif::Context ctx;
